@@ -1,0 +1,12 @@
+#include "language.h"
+
+bool chineseUi = false;
+
+bool chineseChosen(const QString &langVariable, const QString &localeName)
+{
+    const QString lang = langVariable.toLower();
+    QString loc = localeName.toLower().left(2);
+    if (loc == QLatin1String("c") && lang.size() > 2 && lang.contains(QLatin1Char('_')))
+        loc = lang.left(2);
+    return loc == QLatin1String("zh");
+}

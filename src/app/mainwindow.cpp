@@ -1,0 +1,179 @@
+#include "mainwindow.h"
+
+#include "config/params.h"
+#include "model/logevent.h"
+#include "model/statusview.h"
+#include "model/upsstatus.h"
+#include "ui_mainwindow.h"
+#include "widgets/btnwidget.h"
+#include "widgets/messagebox.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+const QString whiteBackground = QStringLiteral("background-color: rgb(255, 255, 255);");
+
+void setTextColour(QWidget *w, const QColor &colour)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    w->setPalette(pal);
+}
+
+void setLamp(QLabel *label, const QString &picture)
+{
+    label->setPixmap(QPixmap(picture));
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+{
+    QPalette pal = palette();
+    pal.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/file/images/background.png"))));
+    setPalette(pal);
+    ui->setupUi(this);
+    statusBar()->setSizeGripEnabled(false);
+    initialise();
+    applyAutoStart();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::initialise()
+{
+    buildEventTexts();
+    loadParams();
+
+    tickTimer = new QTimer(this);
+    connect(tickTimer, &QTimer::timeout, this, &MainWindow::timerslots);
+    tickTimer->start(1000);
+
+    buildStatusBar();
+    configureForm();
+    setWindowTitle(appTitle);
+    upsStatus.reset();
+    showStatus();
+    ui->td_ip->setText(params.ip);
+}
+
+void MainWindow::buildStatusBar()
+{
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item{border: 0px;}"));
+    auto makeLabel = [this](int minWidth) {
+        auto *label = new QLabel(this);
+        label->setFrameShape(QFrame::NoFrame);
+        label->setAlignment(Qt::AlignCenter);
+        label->setMinimumSize(minWidth, 20);
+        return label;
+    };
+    clockLabel = makeLabel(200);
+    countdownLabel = makeLabel(200);
+    stateLabel = makeLabel(150);
+    statusBar()->addWidget(clockLabel);
+    statusBar()->addWidget(countdownLabel);
+    statusBar()->addPermanentWidget(stateLabel);
+    countdownLabel->hide();
+    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss dddd")));
+    stateLabel->setText(tr("ready connect!"));
+}
+
+void MainWindow::configureForm()
+{
+    ui->td_ip->setFocusPolicy(Qt::NoFocus);
+    const struct
+    {
+        BtnWidget *button;
+        QLabel *label;
+        QString caption;
+        const char *skin;
+        int y;
+    } buttons[] = {
+        {ui->bt_set, ui->label_set, tr("Settings"), "set", 35},
+        {ui->bt_close, ui->label_close, tr("Close"), "close", 138},
+        {ui->bt_log, ui->label_log, tr("Log"), "log", 239},
+        {ui->bt_about, ui->label_about, tr("Help"), "about", 340},
+    };
+    const int captionY[] = {85, 195, 303, 405};
+    int i = 0;
+    for (const auto &b : buttons) {
+        b.button->setGeometry(-10, b.y, 173, 123);
+        b.button->setCaption(b.caption);
+        b.button->setSkin(QLatin1String(b.skin));
+        b.label->setText(b.caption);
+        b.label->setGeometry(25, captionY[i++], 100, 60);
+        b.label->hide();
+    }
+
+    ui->label_utility->setText(eventText(UtilityFail));
+    ui->label_battery->setText(eventText(BatteryLow));
+    ui->label_ups->setText(eventText(UpsFail));
+    ui->label_utility->setGeometry(205, 195, 120, 50);
+    ui->label_battery->setGeometry(365, 195, 120, 50);
+    ui->label_ups->setGeometry(530, 195, 120, 50);
+    ui->state_utility->setGeometry(165, 200, 30, 30);
+    ui->state_battery->setGeometry(325, 200, 60, 60);
+    ui->state_ups->move(490, 200);
+    for (QLabel *lamp : {ui->state_utility, ui->state_battery, ui->state_ups})
+        setLamp(lamp, QStringLiteral(":/file/images/grey.png"));
+    ui->stateicon->resize(200, 62);
+    ui->stateicon->setPixmap(QPixmap(QStringLiteral(":/file/images/connect_normal.png")));
+    ui->group_internet->setGeometry(175, 115, 450, 53);
+    ui->groupBox_state->setGeometry(175, 168, 450, 61);
+    ui->label->move(173, 250);
+
+    QTableView *table = ui->tableView;
+    table->setGeometry(175, 270, 450, 172);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStyleSheet(
+        QStringLiteral("QHeaderView::section {background-color:rgb(70,163,255);color:rgb(255,255,255);"
+                       "padding-left: 1px;border: 1px solid #6c6c6c;font: 12pt;};"));
+    table->horizontalHeader()->setFixedHeight(20);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void MainWindow::showStatus()
+{
+    const LampSwitches switches{params.Utility_para, params.Bat_para, params.UPS_para};
+    const StatusView v = statusView(upsStatus.snapshot(), switches, blinkPhase);
+    stateLabel->setText(v.stateText);
+    setTextColour(ui->td_ip, v.colour);
+    setTextColour(stateLabel, v.colour);
+    QPixmap picture(v.picture);
+    if (v.pictureSize.isValid())
+        picture = picture.scaled(v.pictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    ui->stateicon->setPixmap(picture);
+    setLamp(ui->state_utility, v.utilityLamp);
+    setLamp(ui->state_battery, v.batteryLamp);
+    setLamp(ui->state_ups, v.upsLamp);
+    trayToolTip = v.toolTip;
+    if (trayIcon) {
+        trayIcon->setIcon(QIcon(v.trayIcon));
+        trayIcon->setToolTip(trayToolTip);
+    }
+}
+
+void MainWindow::timerslots()
+{
+    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd")));
+    showStatus();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMessageBox box(QMessageBox::Warning, tr("Exit"), tr("Do you want to exit Voltiguard?"),
+                    QMessageBox::Yes | QMessageBox::No);
+    box.setStyleSheet(whiteBackground);
+    box.setDefaultButton(QMessageBox::Yes);
+    if (MessageBox::exec(box) == QMessageBox::Yes)
+        event->accept();
+    else
+        event->ignore();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QList>
+#include <QReadWriteLock>
+#include <QString>
+#include <QStringList>
+
+// Stored in log.db and used as index into eventTexts.
+enum LogEventId
+{
+    UtilityFail = 0,
+    BatteryLow = 1,
+    UpsFail = 2,
+    UtilityNormal = 3,
+    BatteryNormal = 4,
+    UpsNormal = 5,
+    AgentUnconnected = 6,
+    AgentConnected = 7,
+    UpsUnconnected = 8,
+    UpsConnected = 9,
+    WindowsSystemShutdown = 10,
+    LinuxSystemShutdown = 11,
+    AgentAndUpsConnected = 12,
+};
+constexpr int logEventIdCount = 13;
+
+struct LogEvent
+{
+    QString time; // local time "yyyy-MM-dd hh:mm:ss" when the event was produced
+    int id = 0;
+
+    bool operator==(const LogEvent &o) const { return time == o.time && id == o.id; }
+};
+
+extern QList<LogEvent> pendingEvents;
+extern QReadWriteLock pendingEventsLock;
+
+extern QStringList eventTexts;
+extern QString appTitle;
+
+// Translates the event texts and the title (context MainWindow); call after the
+// translators are installed.
+void buildEventTexts();
+// The text of an event id, or the number itself for ids the table does not know.
+QString eventText(int id);
+
+void queueEvents(const QList<LogEvent> &events);
+QString timeText();

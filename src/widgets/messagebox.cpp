@@ -1,0 +1,38 @@
+#include "messagebox.h"
+
+#include <QQueue>
+
+namespace MessageBox {
+namespace {
+QQueue<int> &answers()
+{
+    static QQueue<int> queue;
+    return queue;
+}
+} // namespace
+
+int exec(QMessageBox &box)
+{
+    shownBoxes().append(Shown{box.windowTitle(), box.text(), box.icon()});
+    if (!answers().isEmpty())
+        return answers().dequeue();
+    return box.exec();
+}
+
+void warning(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    exec(box);
+}
+
+void setNextAnswer(int answer)
+{
+    answers().enqueue(answer);
+}
+
+QList<Shown> &shownBoxes()
+{
+    static QList<Shown> list;
+    return list;
+}
+} // namespace MessageBox
