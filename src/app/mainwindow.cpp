@@ -118,8 +118,11 @@ void MainWindow::configureForm()
     ui->state_utility->setGeometry(165, 200, 30, 30);
     ui->state_battery->setGeometry(325, 200, 60, 60);
     ui->state_ups->move(490, 200);
-    for (QLabel *lamp : {ui->state_utility, ui->state_battery, ui->state_ups})
+    for (QLabel *lamp : {ui->state_utility, ui->state_battery, ui->state_ups}) {
+        // The battery lamp's label is larger than the lamp; keep all three on one line.
+        lamp->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         setLamp(lamp, QStringLiteral(":/file/images/grey.png"));
+    }
     ui->stateicon->resize(200, 62);
     ui->stateicon->setPixmap(QPixmap(QStringLiteral(":/file/images/connect_normal.png")));
     ui->group_internet->setGeometry(175, 115, 450, 53);

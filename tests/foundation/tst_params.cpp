@@ -1,0 +1,242 @@
+#include "config/datadir.h"
+#include "config/params.h"
+#include "config/scramble.h"
+#include "platform/autostart.h"
+#include "tempdatadir.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTest>
+#include <sys/stat.h>
+
+class TestParams : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { params = Params(); }
+
+    void defaultsWithoutFile()
+    {
+        TempDataDir dir;
+        loadParams();
+        const Params &p = params;
+        QCOMPARE(p.ip, QString("192.168.1.1"));
+        QCOMPARE(p.snmp_port_poll, 161);
+        QCOMPARE(p.snmp_port_trace, 162);
+        QCOMPARE(p.msgVersion, 2);
+        QCOMPARE(p.snmp_community, QString("public"));
+        QCOMPARE(p.retries, 1);
+        QCOMPARE(p.timeout, 1);
+        QVERIFY(!p.shutdown && !p.Utility_para && !p.Bat_para && !p.UPS_para && !p.Restart_para);
+        QVERIFY(p.Alarm_para);
+        QCOMPARE(p.AlarmBox_time, 10);
+        QCOMPARE(p.Utility_time, 10);
+        QCOMPARE(p.Bat_time, 10);
+        QCOMPARE(p.UPS_time, 10);
+        QVERIFY(!p.exte_flag);
+        QCOMPARE(p.exte_param, QString());
+        QCOMPARE(p.exte_time, 1);
+        QVERIFY(!p.exte_save);
+        QCOMPARE(p.securityLevel, 0);
+        QVERIFY(p.securityName.isEmpty() && p.contexName.isEmpty() && p.contexEngineID.isEmpty());
+        QVERIFY(!QFile::exists(dir.file("param.ini")));
+    }
+
+    void saveAndReloadEveryKey()
+    {
+        TempDataDir dir;
+        Params &p = params;
+        p.ip = "127.0.0.9";
+        p.shutdown = p.Utility_para = p.Bat_para = p.UPS_para = p.Restart_para = true;
+        p.Alarm_para = false;
+        p.AlarmBox_time = 3;
+        p.Utility_time = 4;
+        p.Bat_time = 5;
+        p.UPS_time = 6;
+        p.exte_flag = true;
+        p.exte_param = "/opt/my tools/\"pre\" shutdown;$(x).sh";
+        p.exte_time = 2;
+        p.exte_save = true;
+        p.snmp_port_poll = 1161;
+        p.snmp_port_trace = 11162;
+        p.msgVersion = 3;
+        p.contexName = "ctx";
+        p.contexEngineID = "8000000001020304";
+        p.securityName = QString::fromUtf8("用户-ü");
+        p.snmp_community = "private community";
+        p.securityLevel = 2;
+        p.retries = 4;
+        p.timeout = 7;
+        const Params saved = p;
+        saveParams();
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(dir.file("param.ini")).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        params = Params();
+        loadParams();
+        QCOMPARE(p.ip, saved.ip);
+        QCOMPARE(p.shutdown, saved.shutdown);
+        QCOMPARE(p.Utility_para, saved.Utility_para);
+        QCOMPARE(p.Bat_para, saved.Bat_para);
+        QCOMPARE(p.UPS_para, saved.UPS_para);
+        QCOMPARE(p.Restart_para, saved.Restart_para);
+        QCOMPARE(p.Alarm_para, saved.Alarm_para);
+        QCOMPARE(p.AlarmBox_time, saved.AlarmBox_time);
+        QCOMPARE(p.Utility_time, saved.Utility_time);
+        QCOMPARE(p.Bat_time, saved.Bat_time);
+        QCOMPARE(p.UPS_time, saved.UPS_time);
+        QCOMPARE(p.exte_flag, saved.exte_flag);
+        QCOMPARE(p.exte_param, saved.exte_param);
+        QCOMPARE(p.exte_time, saved.exte_time);
+        QCOMPARE(p.exte_save, saved.exte_save);
+        QCOMPARE(p.snmp_port_poll, saved.snmp_port_poll);
+        QCOMPARE(p.snmp_port_trace, saved.snmp_port_trace);
+        QCOMPARE(p.msgVersion, saved.msgVersion);
+        QCOMPARE(p.contexName, saved.contexName);
+        QCOMPARE(p.contexEngineID, saved.contexEngineID);
+        QCOMPARE(p.securityName, saved.securityName);
+        QCOMPARE(p.snmp_community, saved.snmp_community);
+        QCOMPARE(p.securityLevel, saved.securityLevel);
+        QCOMPARE(p.retries, saved.retries);
+        QCOMPARE(p.timeout, saved.timeout);
+    }
+
+    void storedScrambledForm()
+    {
+        TempDataDir dir;
+        params.securityName = "ups";
+        saveParams();
+        const QSettings s(dir.file("param.ini"), QSettings::IniFormat);
+        // 'u'^2, 'p'^4, 's'^6 reversed.
+        QCOMPARE(s.value("securityName").toString(), QString("utw"));
+    }
+
+    void unreadableValues_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("non-numeric time") << QByteArray("[General]\nUtility_time=abc\n");
+        QTest::newRow("binary bytes") << QByteArray("\x00\xff\xfe[General]\nUtility_time=\x01\x02\n\x00\x00", 28);
+        QTest::newRow("garbage lines") << QByteArray("=\n[[[\nUtility_time\n==abc\n\\\\\\\n");
+    }
+
+    void unreadableValues()
+    {
+        QFETCH(QByteArray, content);
+        TempDataDir dir;
+        QFile f(dir.file("param.ini"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        loadParams();
+        QVERIFY(params.Utility_time == 0 || params.Utility_time == 10);
+        QCOMPARE(params.snmp_port_poll, 161);
+        QCOMPARE(params.ip, QString("192.168.1.1"));
+    }
+
+    void nonNumericIntegerIsZero()
+    {
+        TempDataDir dir;
+        QFile f(dir.file("param.ini"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nUtility_time=abc\nsnmp_port_poll=16x1\nAlarm_para=maybe\n");
+        f.close();
+        loadParams();
+        QCOMPARE(params.Utility_time, 0);
+        QCOMPARE(params.snmp_port_poll, 0);
+        QCOMPARE(params.Alarm_para, true);
+    }
+
+    void scrambleVectors_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("storedAsPlainText");
+        QTest::newRow("empty") << QString() << true;
+        QTest::newRow("one byte") << QString("a") << true;
+        QTest::newRow("63 bytes") << QString(63, QLatin1Char('z')) << true;
+        QTest::newRow("64 bytes") << QString(64, QLatin1Char('z')) << false;
+        QTest::newRow("non-ASCII") << QString::fromUtf8("Ünïcode 用户") << false;
+    }
+
+    void scrambleVectors()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, storedAsPlainText);
+        const QByteArray encoded = scrambleBytes(text.toUtf8(), ScrambleDirection::Encode);
+        QCOMPARE(scrambleBytes(encoded, ScrambleDirection::Decode), text.toUtf8());
+        if (storedAsPlainText)
+            QCOMPARE(scrambleText(scrambleText(text, ScrambleDirection::Encode), ScrambleDirection::Decode), text);
+
+        TempDataDir dir;
+        params.contexName = text;
+        saveParams();
+        params.contexName = "changed";
+        loadParams();
+        QCOMPARE(params.contexName, text);
+        QFile f(dir.file("param.ini"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll().contains("@ByteArray("), !storedAsPlainText && !text.isEmpty());
+    }
+
+    void scrambleKnownBytes()
+    {
+        // b[p] ^ 2(p+1), reversed: "AB" -> {'B'^4, 'A'^2}
+        QCOMPARE(scrambleBytes("AB", ScrambleDirection::Encode), QByteArray("FC"));
+        QCOMPARE(scrambleBytes("FC", ScrambleDirection::Decode), QByteArray("AB"));
+        // Position 128 wraps to mask 0.
+        const QByteArray longText(128, 'x');
+        QCOMPARE(scrambleBytes(longText, ScrambleDirection::Encode).at(0), 'x');
+    }
+
+    void autostartEntry_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/opt/voltiguard/voltiguard" << "\"/opt/voltiguard/voltiguard\"";
+        QTest::newRow("space") << "/opt/my apps/voltiguard" << "\"/opt/my apps/voltiguard\"";
+        QTest::newRow("reserved") << "/opt/a\"b$c`d\\e%f" << "\"/opt/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e%%f\"";
+    }
+
+    void autostartEntry()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        QCOMPARE(Autostart::entryPath(), config.path() + "/autostart/Voltiguard.desktop");
+        QVERIFY(Autostart::install(program));
+        QSettings entry(Autostart::entryPath(), QSettings::IniFormat);
+        QFile f(Autostart::entryPath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY2(text.contains("\nExec=" + exec + "\n"), qPrintable(text));
+        QVERIFY(text.startsWith("[Desktop Entry]\n"));
+        Autostart::remove();
+        QVERIFY(!QFile::exists(Autostart::entryPath()));
+        Autostart::remove();
+    }
+
+    void applyAutoStartFollowsSwitch()
+    {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        params.Restart_para = true;
+        applyAutoStart();
+        QVERIFY(QFile::exists(Autostart::entryPath()));
+        params.Restart_para = false;
+        applyAutoStart();
+        QVERIFY(!QFile::exists(Autostart::entryPath()));
+    }
+
+    void dataDirRule()
+    {
+        QTemporaryDir writable;
+        QCOMPARE(chooseDataDir(writable.path()), QDir::cleanPath(writable.path()));
+        const QString missing = writable.filePath("no/such/dir");
+        const QString fallback = chooseDataDir(missing);
+        QVERIFY(fallback != missing);
+        QVERIFY(QFileInfo(fallback).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestParams)
+#include "tst_params.moc"

@@ -1,0 +1,81 @@
+#include "binaryrun.h"
+#include "xsession.h"
+
+#include <QRegularExpression>
+#include <QTest>
+#include <signal.h>
+
+namespace {
+QSize windowSize(const XSession &x, const QString &title)
+{
+    const QString id = x.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}).split('\n').first().trimmed();
+    const QString info = x.run("xwininfo", {"-id", id});
+    const auto w = QRegularExpression("Width: (\\d+)").match(info);
+    const auto h = QRegularExpression("Height: (\\d+)").match(info);
+    return QSize(w.captured(1).toInt(), h.captured(1).toInt());
+}
+} // namespace
+
+// The real binary on a private display with a window manager.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void secondInstanceExitsWithZero()
+    {
+        XSession x;
+        QVERIFY(x.isRunning());
+        BinaryRun run;
+        run.environment().insert("DISPLAY", x.display());
+        run.dataDir().writeParams();
+        QVERIFY(run.start());
+        QVERIFY(x.waitForWindow("Voltiguard"));
+
+        auto second = run.startAnother();
+        QVERIFY(x.waitForWindow("Warning"));
+        x.run("wmctrl", {"-c", "Warning"});
+        QVERIFY(second->waitForFinished(10000));
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QTest::qWait(500);
+        QCOMPARE(run.process().state(), QProcess::Running);
+    }
+
+    void staleLockIsTakenOver()
+    {
+        XSession x(false);
+        BinaryRun run;
+        run.environment().insert("DISPLAY", x.display());
+        run.dataDir().writeParams();
+        QVERIFY(run.start());
+        QTest::qWait(1500);
+        ::kill(run.process().processId(), SIGKILL);
+        QVERIFY(run.process().waitForFinished(5000));
+        QVERIFY(QFile::exists(run.runtimeDir() + "/Voltiguard.lock"));
+        QVERIFY(run.start());
+        QTest::qWait(2000);
+        QCOMPARE(run.process().state(), QProcess::Running);
+    }
+
+    void windowKeepsItsSize()
+    {
+        XSession x;
+        BinaryRun run;
+        run.environment().insert("DISPLAY", x.display());
+        run.dataDir().writeParams();
+        QVERIFY(run.start());
+        QVERIFY(x.waitForWindow("Voltiguard"));
+        QTest::qWait(500);
+        const QSize before = windowSize(x, "Voltiguard");
+        QCOMPARE(before, QSize(650, 487));
+        x.run("wmctrl", {"-r", "Voltiguard", "-b", "add,maximized_vert,maximized_horz"});
+        QTest::qWait(700);
+        QCOMPARE(windowSize(x, "Voltiguard"), before);
+        x.run("xdotool", {"search", "--onlyvisible", "--name", "^Voltiguard$", "windowsize", "900", "700"});
+        QTest::qWait(700);
+        QCOMPARE(windowSize(x, "Voltiguard"), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
