@@ -78,7 +78,8 @@ void LogDialog::on_bt_save_clicked()
     if (name.isEmpty())
         return;
 
-    // Written beside the target and renamed over it at the end, so a failed export leaves no half file.
+    // Written beside the target and renamed over it at the end, so a failed export leaves no half file;
+    // only a directory that lets us write nothing but the existing file itself gets it written in place.
     QSaveFile file(name);
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
