@@ -7,7 +7,10 @@
 namespace Ui {
 class MainWindow;
 }
+class LogDialog;
+struct LogRow;
 class QLabel;
+class QStandardItemModel;
 class QTimer;
 
 // The application's only main window and its controller: builds everything that
@@ -23,7 +26,9 @@ signals:
     void refreshLog();
 
 public slots:
+    void bt_log_clicked();
     void timerslots();
+    void logClickSlots();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -33,6 +38,8 @@ private:
     void buildStatusBar();
     void configureForm();
     void showStatus();
+    void flushPendingEvents();
+    void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
     std::unique_ptr<Ui::MainWindow> ui;
     QTimer *tickTimer = nullptr;
@@ -42,4 +49,6 @@ private:
     QSystemTrayIcon *trayIcon = nullptr;
     int blinkPhase = 0;
     QString trayToolTip;
+    QStandardItemModel *recentModel = nullptr;
+    std::unique_ptr<LogDialog> logDialog;
 };
