@@ -4,6 +4,7 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
+#include "platform/accessibility.h"
 #include "ui_mainwindow.h"
 #include "widgets/btnwidget.h"
 #include "widgets/messagebox.h"
@@ -40,6 +41,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    // Applications expose their dialogs only when accessibility is on as they start.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 }
 
 MainWindow::~MainWindow() = default;
