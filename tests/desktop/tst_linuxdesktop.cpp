@@ -51,7 +51,7 @@ void TestLinuxDesktop::initTestCase()
     QVERIFY2(m_session.start(&error), qPrintable(error));
     m_desktop = createDesktopAutomation();
     // The null desktop finds nothing: this catches a build without the X11 desktop.
-    const qint64 pid = m_session.launch(editorPath(), {QStringLiteral("--title"), QStringLiteral("Probe")});
+    const qint64 pid = m_session.launch(editorPath(), {QStringLiteral("--caption"), QStringLiteral("Probe")});
     QVERIFY(windowOf(pid) != 0);
 }
 
@@ -83,8 +83,8 @@ qint64 TestLinuxDesktop::windowOf(qint64 pid, WindowInfo *info)
 void TestLinuxDesktop::applicationWindowFilter()
 {
     const qint64 tool = m_session.launch(
-        editorPath(), {QStringLiteral("--tool"), QStringLiteral("--title"), QStringLiteral("Tool palette")});
-    const qint64 editor = m_session.launch(editorPath(), {QStringLiteral("--title"), QStringLiteral("Filter editor"),
+        editorPath(), {QStringLiteral("--tool"), QStringLiteral("--caption"), QStringLiteral("Tool palette")});
+    const qint64 editor = m_session.launch(editorPath(), {QStringLiteral("--caption"), QStringLiteral("Filter editor"),
                                                           QStringLiteral("--text"), QStringLiteral("x")});
     WindowInfo info;
     const WindowHandle handle = windowOf(editor, &info);

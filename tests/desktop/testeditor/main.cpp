@@ -85,26 +85,26 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption title(QStringLiteral("title"), QStringLiteral("Window title."), QStringLiteral("text"),
-                                   QStringLiteral("Test Editor"));
+    const QCommandLineOption caption(QStringLiteral("caption"), QStringLiteral("Window title."), QStringLiteral("text"),
+                                     QStringLiteral("Test Editor"));
     const QCommandLineOption text(QStringLiteral("text"), QStringLiteral("An unsaved document."),
                                   QStringLiteral("text"));
     const QCommandLineOption ignoreClose(QStringLiteral("ignore-close"), QStringLiteral("Refuse every close."));
     const QCommandLineOption hideOnClose(QStringLiteral("hide-on-close"),
                                          QStringLiteral("Hide at the close request and keep running."));
     const QCommandLineOption tool(QStringLiteral("tool"), QStringLiteral("Show a tool window instead."));
-    parser.addOptions({title, text, ignoreClose, hideOnClose, tool});
+    parser.addOptions({caption, text, ignoreClose, hideOnClose, tool});
     parser.process(app);
 
     if (parser.isSet(tool)) {
         QWidget palette(nullptr, Qt::Tool);
-        palette.setWindowTitle(parser.value(title));
+        palette.setWindowTitle(parser.value(caption));
         palette.resize(200, 300);
         palette.show();
         return app.exec();
     }
     EditorWindow window(parser.values(text), parser.isSet(ignoreClose), parser.isSet(hideOnClose));
-    window.setWindowTitle(parser.value(title));
+    window.setWindowTitle(parser.value(caption));
     window.show();
     return app.exec();
 }
