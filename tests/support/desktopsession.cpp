@@ -152,7 +152,7 @@ QString DesktopSession::rootProperty(const QString &name) const
     return m.hasMatch() ? m.captured(1).trimmed() : QString();
 }
 
-bool DesktopSession::start(QString *error)
+bool DesktopSession::start(QString *error, bool accessibilityOn)
 {
     auto fail = [&](const QString &what) {
         *error = what + QStringLiteral(" (logs in ") + m_dir.path() + QLatin1Char(')');
@@ -214,7 +214,8 @@ bool DesktopSession::start(QString *error)
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")).toUtf8());
 
     if (!startService(QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
-                      {QStringLiteral("--launch-immediately"), QStringLiteral("--a11y=1")},
+                      {QStringLiteral("--launch-immediately"),
+                       accessibilityOn ? QStringLiteral("--a11y=1") : QStringLiteral("--a11y=0")},
                       QStringLiteral("at-spi-bus-launcher.log")) ||
         !waitFor([&] { return rootProperty(QStringLiteral("AT_SPI_BUS")).startsWith(QLatin1String("unix:")); }, 10000))
         return fail(QStringLiteral("the accessibility bus did not come up"));
@@ -225,6 +226,24 @@ bool DesktopSession::start(QString *error)
     QDBusConnection::connectToBus(rootProperty(QStringLiteral("AT_SPI_BUS")), a11yConnection);
     m_running = true;
     return true;
+}
+
+std::optional<bool> DesktopSession::accessibilityEnabled() const
+{
+    // A connection of its own: this process's session bus is that of the first
+    // session it used.
+    const QString name = QStringLiteral("desktopsession-session");
+    QDBusConnection bus =
+        QDBusConnection::connectToBus(m_environment.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")), name);
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+    QDBusConnection::disconnectFromBus(name);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
 }
 
 qint64 DesktopSession::launch(const QString &program, const QStringList &arguments)

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <list>
+#include <optional>
 
 // A private X11 desktop for one test: Xvfb (-noreset, or the accessibility bus
 // address vanishes from the root window), a session bus, the AT-SPI bus launcher
@@ -21,8 +22,12 @@ public:
     DesktopSession &operator=(const DesktopSession &) = delete;
 
     // Starts the desktop and points this process's DISPLAY and session bus at it
-    // (before anything in this process has used the session bus).
-    bool start(QString *error);
+    // (before anything in this process has used the session bus). Without
+    // accessibilityOn the accessibility bus runs but says it is off (IsEnabled).
+    bool start(QString *error, bool accessibilityOn = true);
+    // org.a11y.Status IsEnabled as the session's bus reports it; none when it
+    // cannot be read.
+    std::optional<bool> accessibilityEnabled() const;
     void stop();
 
     QProcessEnvironment environment() const { return m_environment; }
