@@ -300,8 +300,10 @@ QList<UiElement> AtspiClient::dialogWindows(qint64 pid)
         if (servicePid(service) != pid)
             continue;
         const QList<Node> windows = children(service, path, true);
-        QList<UiElement> found;
-        // Newest first; the active window before all.
+        // Frontmost first. The active window is; else an alert, which asks about
+        // the window below it (an overwrite question over its save dialog); else
+        // the newest, as far as the toolkit's order tells (Qt's order is its own).
+        QList<std::pair<int, UiElement>> found;
         for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
             const Node &w = *it;
             const bool dialogRole = w.role == RoleAlert || w.role == RoleDialog || w.role == RoleFileChooser;
@@ -310,12 +312,11 @@ QList<UiElement> AtspiClient::dialogWindows(qint64 pid)
                 continue;
             UiElement e = toElement(w);
             e.role = UiElement::Role::Window;
-            if (has(w.states, StateActive))
-                found.prepend(e);
-            else
-                found.append(e);
+            found.append({has(w.states, StateActive) ? 0 : w.role == RoleAlert ? 1 : 2, e});
         }
-        result.append(found);
+        std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (const auto &entry : found)
+            result.append(entry.second);
     }
     return result;
 }

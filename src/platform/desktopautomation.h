@@ -103,7 +103,8 @@ public:
     // --- What a process shows in answer to the close request ---
 
     // The process's shown windows other than its application windows: message
-    // boxes and alerts, dialogs, file choosers; frontmost (active) first, then the
+    // boxes and alerts, dialogs, file choosers; frontmost first: the active one,
+    // then alerts (an overwrite question sits over its save dialog), then the
     // newest. Serves as both the prompt-window and the dialog-window filter. The
     // title may be empty (Qt 5 alerts have no accessible name).
     virtual QList<UiElement> dialogWindows(qint64 pid) = 0;

@@ -35,6 +35,8 @@ private slots:
     void applicationWindowFilter();
     void answersTheCloseRequest_data();
     void answersTheCloseRequest();
+    void showsTheOverwriteQuestion_data();
+    void showsTheOverwriteQuestion();
     void waitsAndEndsProcesses_data();
     void waitsAndEndsProcesses();
 
@@ -197,6 +199,83 @@ void TestLinuxDesktop::answersTheCloseRequest()
     // Editors may end the file with a line break of their own.
     QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("known text"));
     QVERIFY(m_session.hasEnded(pid));
+}
+
+void TestLinuxDesktop::showsTheOverwriteQuestion_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("typeText");
+    QTest::addColumn<QString>("replaceButton");
+
+    QTest::newRow("GTK 3 mousepad") << "mousepad" << QStringList() << true << "Replace";
+    QTest::newRow("Qt 6 editor") << editorPath() << QStringList{QStringLiteral("--text"), QStringLiteral("known text")}
+                                 << false << "Yes";
+}
+
+// A name that exists already: the confirmation brings up a new alert of the same
+// process while the save dialog stays; only that alert is answered.
+void TestLinuxDesktop::showsTheOverwriteQuestion()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, typeText);
+    QFETCH(QString, replaceButton);
+
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("backup1_20261206-203401"));
+    QFile old(name);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old text");
+    old.close();
+
+    const qint64 pid = m_session.launch(program, arguments);
+    if (typeText)
+        QVERIFY(m_session.typeIntoDocument(pid, QStringLiteral("known text")));
+    const WindowHandle window = windowOf(pid);
+    QVERIFY(window != 0);
+    m_desktop->requestClose(window);
+    QVERIFY(DesktopSession::waitFor([&] { return !m_desktop->dialogWindows(pid).isEmpty(); }, 5000));
+    const UiElement prompt = m_desktop->dialogWindows(pid).constFirst();
+    QVERIFY(m_desktop->press(chooseDefault(m_desktop->buttons(prompt))));
+    UiElement dialog;
+    QVERIFY(DesktopSession::waitFor(
+        [&] {
+            const QList<UiElement> list = m_desktop->dialogWindows(pid);
+            dialog = list.isEmpty() ? UiElement() : list.constFirst();
+            return !dialog.isNull() && dialog != prompt && !m_desktop->editFields(dialog).isEmpty();
+        },
+        5000));
+    QVERIFY(m_desktop->setText(m_desktop->editFields(dialog).constFirst(), name));
+
+    const QList<UiElement> before = m_desktop->dialogWindows(pid);
+    QVERIFY(m_desktop->press(chooseDefault(m_desktop->buttons(dialog))));
+    UiElement alert;
+    QVERIFY(DesktopSession::waitFor(
+        [&] {
+            for (const UiElement &w : m_desktop->dialogWindows(pid)) {
+                if (!before.contains(w))
+                    alert = w;
+            }
+            return !alert.isNull();
+        },
+        5000));
+    QVERIFY(m_desktop->isShowing(dialog));
+    // Frontmost once the window manager has activated it.
+    QVERIFY(DesktopSession::waitFor([&] { return m_desktop->dialogWindows(pid).constFirst() == alert; }, 3000));
+    const QList<UiElement> buttons = m_desktop->buttons(alert);
+    const auto replace = std::find_if(buttons.begin(), buttons.end(), [&](const UiElement &b) {
+        return QString(b.label).remove(QLatin1Char('_')).remove(QLatin1Char('&')) == replaceButton;
+    });
+    QVERIFY(replace != buttons.end());
+    qInfo("%s: overwrite question default button \"%s\"", QTest::currentDataTag(),
+          qPrintable(chooseDefault(buttons).label));
+    QVERIFY(m_desktop->press(*replace));
+    QVERIFY(DesktopSession::waitFor([&] { return !m_desktop->isWindowVisible(window); }, 5000));
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()).trimmed(), QStringLiteral("known text"));
+    QVERIFY(DesktopSession::waitFor([&] { return m_session.hasEnded(pid); }, 5000));
 }
 
 void TestLinuxDesktop::waitsAndEndsProcesses_data()
