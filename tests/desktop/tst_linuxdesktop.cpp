@@ -39,6 +39,8 @@ private slots:
     void showsTheOverwriteQuestion();
     void waitsAndEndsProcesses_data();
     void waitsAndEndsProcesses();
+    void findsNoWindowsWithoutDisplay_data();
+    void findsNoWindowsWithoutDisplay();
 
 private:
     qint64 windowOf(qint64 pid, WindowInfo *info = nullptr);
@@ -312,6 +314,28 @@ void TestLinuxDesktop::waitsAndEndsProcesses()
     // Never ourselves, never init.
     QVERIFY(!m_desktop->openProcess(QCoreApplication::applicationPid()));
     QVERIFY(!m_desktop->openProcess(1));
+}
+
+void TestLinuxDesktop::findsNoWindowsWithoutDisplay_data()
+{
+    QTest::addColumn<QByteArray>("display");
+    QTest::newRow("no DISPLAY (a pure Wayland session)") << QByteArray();
+    QTest::newRow("a display that does not answer") << QByteArray(":4711");
+}
+
+void TestLinuxDesktop::findsNoWindowsWithoutDisplay()
+{
+    QFETCH(QByteArray, display);
+    QVERIFY(!m_desktop->applicationWindows().isEmpty());
+    const QByteArray real = qgetenv("DISPLAY");
+    if (display.isEmpty())
+        qunsetenv("DISPLAY");
+    else
+        qputenv("DISPLAY", display);
+    const std::unique_ptr<DesktopAutomation> desktop = createDesktopAutomation();
+    qputenv("DISPLAY", real);
+    QVERIFY(desktop);
+    QVERIFY(desktop->applicationWindows().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLinuxDesktop)
