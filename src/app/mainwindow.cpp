@@ -6,6 +6,7 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
+#include "platform/accessibility.h"
 #include "ui_mainwindow.h"
 #include "widgets/btnwidget.h"
 #include "widgets/messagebox.h"
@@ -43,6 +44,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    // Applications expose their dialogs only when accessibility is on as they start.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 
     logDialog = std::make_unique<LogDialog>();
     logDialog->setWindowTitle(tr("Event Log"));
