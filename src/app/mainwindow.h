@@ -7,7 +7,9 @@
 namespace Ui {
 class MainWindow;
 }
+class QAction;
 class QLabel;
+class QMenu;
 class QTimer;
 
 // The application's only main window and its controller: builds everything that
@@ -23,15 +25,19 @@ signals:
     void refreshLog();
 
 public slots:
+    void bt_about_clicked();
     void timerslots();
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void initialise();
     void buildStatusBar();
     void configureForm();
+    void createTrayIcon();
     void showStatus();
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -40,6 +46,11 @@ private:
     QLabel *stateLabel = nullptr;
     QLabel *countdownLabel = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayMenu = nullptr;
+    QAction *minimizeAction = nullptr;
+    QAction *maximizeAction = nullptr;
+    QAction *restoreAction = nullptr;
+    QAction *quitAction = nullptr;
     int blinkPhase = 0;
     QString trayToolTip;
 };
