@@ -5,6 +5,7 @@
 #include "helpfile.h"
 #include "ui_aboutdialog.h"
 
+#include <QCoreApplication>
 #include <QUrl>
 
 AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::AboutDialog>())
@@ -30,7 +31,7 @@ void AboutDialog::for_label_enter()
 void AboutDialog::for_label_click()
 {
     ui->userLabel->setStyleSheet(QStringLiteral("color: rgb(0, 0, 255);"));
-    const QString path = helpFilePath(chineseUi);
+    const QString path = helpFilePath(chineseUi, QCoreApplication::applicationDirPath());
     // A missing manual goes unreported, as a missing viewer does.
     if (!path.isEmpty())
         DesktopViewer::open(QUrl::fromLocalFile(path));

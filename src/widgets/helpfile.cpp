@@ -1,14 +1,12 @@
 #include "helpfile.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-QString helpFilePath(bool chinese)
+QString helpFilePath(bool chinese, const QString &appDir)
 {
     const QString name = chinese ? QStringLiteral("help_cn.html") : QStringLiteral("help_en.html");
-    const QString appDir = QCoreApplication::applicationDirPath();
     for (const QString &candidate :
          {appDir + QLatin1Char('/') + name, appDir + QStringLiteral("/../share/voltiguard/") + name}) {
         if (QFileInfo(candidate).isFile())
