@@ -308,7 +308,6 @@ void TrayTest::exitQuitsWithoutQuestion()
     QRect icon;
     QVERIFY(
         QTest::qWaitFor([&] { return !(icon = xsession->trayIcon(QStringLiteral("voltiguard"))).isNull(); }, 15000));
-    click(icon.center(), {QStringLiteral("3")});
     auto menuShown = [] {
         for (const QRect &r : xsession->windows(QStringLiteral("voltiguard"))) {
             if (r.width() > 64 && r.width() < 400 && r.height() > 64 && r.height() < 400)
@@ -316,7 +315,14 @@ void TrayTest::exitQuitsWithoutQuestion()
         }
         return false;
     };
-    QVERIFY2(QTest::qWaitFor(menuShown, 5000), "the tray menu did not open");
+    // A click that comes before the program has taken up the embedding is lost; a
+    // user would simply click again.
+    bool opened = false;
+    for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
+        click(icon.center(), {QStringLiteral("3")});
+        opened = QTest::qWaitFor(menuShown, 2000);
+    }
+    QVERIFY2(opened, "the tray menu did not open");
     xsession->run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("q")});
 
     QVERIFY2(run.process().waitForFinished(10000), "Exit(&Q) did not end the program");
