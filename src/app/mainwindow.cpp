@@ -8,14 +8,17 @@
 #include "model/upsstatus.h"
 #include "platform/accessibility.h"
 #include "ui_mainwindow.h"
+#include "widgets/aboutdialog.h"
 #include "widgets/btnwidget.h"
 #include "widgets/messagebox.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QStandardItemModel>
+#include <QMenu>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -70,6 +73,7 @@ void MainWindow::initialise()
 
     buildStatusBar();
     configureForm();
+    createTrayIcon();
     setWindowTitle(appTitle);
     upsStatus.reset();
     showStatus();
@@ -124,6 +128,7 @@ void MainWindow::configureForm()
         b.label->setGeometry(25, captionY[i++], 100, 60);
         b.label->hide();
     }
+    connect(ui->bt_about, &BtnWidget::clicked, this, &MainWindow::bt_about_clicked);
 
     ui->label_utility->setText(eventText(UtilityFail));
     ui->label_battery->setText(eventText(BatteryLow));
@@ -156,6 +161,66 @@ void MainWindow::configureForm()
     table->horizontalHeader()->setFixedHeight(20);
     table->setSelectionMode(QAbstractItemView::NoSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void MainWindow::createTrayIcon()
+{
+    trayIcon = new QSystemTrayIcon(this);
+
+    auto makeAction = [this](const QString &text, const char *icon) {
+        return new QAction(QIcon(QLatin1String(icon)), text, this);
+    };
+    minimizeAction = makeAction(tr("Minimize(&N)"), ":/file/images/gtk-remove.png");
+    maximizeAction = makeAction(tr("Maximize(&X)"), ":/file/images/gtk-add.png");
+    restoreAction = makeAction(tr("Resume(&R)"), ":/file/images/gtk-fullscreen.png");
+    quitAction = makeAction(tr("Exit(&Q)"), ":/file/images/stop.png");
+    connect(minimizeAction, &QAction::triggered, this, &QWidget::hide);
+    connect(maximizeAction, &QAction::triggered, this, &QWidget::showMaximized);
+    connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
+    // exit(), not quit(): Qt 6's quit() first sends every window a close event, and
+    // the main window would then ask its exit question.
+    connect(quitAction, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+
+    // A separate popup; Qt 6 has no desktop widget to parent it to.
+    trayMenu = new QMenu(this);
+    trayMenu->addAction(minimizeAction);
+    trayMenu->addAction(maximizeAction);
+    trayMenu->addAction(restoreAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quitAction);
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    trayIcon->setIcon(QIcon(QStringLiteral(":/file/images/offline_1.PNG")));
+    trayToolTip = appTitle + tr(",Agent Lost Connect!");
+    trayIcon->setToolTip(trayToolTip);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setVisible(true);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+}
+
+void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+        showNormal();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() != QEvent::WindowStateChange) {
+        QMainWindow::changeEvent(event);
+        return;
+    }
+    if (!isMinimized() || !isActiveWindow())
+        return;
+    if (!trayIcon || !trayIcon->isVisible()) {
+        event->accept();
+        return;
+    }
+    trayIcon->showMessage(appTitle, tr("running as tray!"), QSystemTrayIcon::Information, 1000);
+    // Hidden once the state change has been processed.
+    QTimer::singleShot(0, this, &QWidget::hide);
+    event->ignore();
 }
 
 void MainWindow::showStatus()
@@ -233,6 +298,15 @@ void MainWindow::bt_log_clicked()
     logDialog->exec();
     // The dialog is only ever closed (result 0), so the flag always drops here.
     logDialogOpen = false;
+}
+
+void MainWindow::bt_about_clicked()
+{
+    AboutDialog dialog;
+    dialog.setWindowTitle(tr("Help"));
+    dialog.setWindowFlags(Qt::WindowCloseButtonHint);
+    dialog.setWindowIcon(QIcon(QStringLiteral(":/file/images/about.png")));
+    dialog.exec();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -11,6 +11,8 @@ class LogDialog;
 struct LogRow;
 class QLabel;
 class QStandardItemModel;
+class QAction;
+class QMenu;
 class QTimer;
 
 // The application's only main window and its controller: builds everything that
@@ -29,14 +31,18 @@ public slots:
     void bt_log_clicked();
     void timerslots();
     void logClickSlots();
+    void bt_about_clicked();
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void initialise();
     void buildStatusBar();
     void configureForm();
+    void createTrayIcon();
     void showStatus();
     void flushPendingEvents();
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
@@ -47,6 +53,11 @@ private:
     QLabel *stateLabel = nullptr;
     QLabel *countdownLabel = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayMenu = nullptr;
+    QAction *minimizeAction = nullptr;
+    QAction *maximizeAction = nullptr;
+    QAction *restoreAction = nullptr;
+    QAction *quitAction = nullptr;
     int blinkPhase = 0;
     QString trayToolTip;
     QStandardItemModel *recentModel = nullptr;

@@ -1,24 +1,46 @@
 #pragma once
 
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
 #include <QString>
+#include <memory>
+#include <vector>
 
-// A private X display (Xvfb) with an optional window manager, for tests that
-// need their own screen; both processes are stopped by PID.
+// A private X display for one test process: Xvfb, and on request a window manager
+// (openbox) and a notification area (Debian's trayer, an XEmbed tray). Every
+// process is started here and ended by its own PID, newest first.
 class XSession
 {
 public:
-    explicit XSession(bool withWindowManager = true, const QString &screen = QStringLiteral("1280x1024x24"));
+    XSession();
     ~XSession();
-    bool isRunning() const { return !m_display.isEmpty(); }
+
+    // ":N", or empty when Xvfb did not start.
     QString display() const { return m_display; }
-    // Runs an X client tool on this display and returns its standard output.
-    QString run(const QString &program, const QStringList &args, int timeoutMs = 10000) const;
-    // Waits until a top-level window with exactly this title is mapped.
-    bool waitForWindow(const QString &title, int timeoutMs = 10000) const;
+    // The system environment with DISPLAY pointing here.
+    QProcessEnvironment environment() const;
+
+    bool startWindowManager();
+    bool startTrayHost();
+    void stopTrayHost();
+    bool trayAvailable() const;
+
+    // Runs an X client (xdotool, xwininfo, import) on this display and returns its output.
+    QString run(const QString &program, const QStringList &arguments) const;
+    // Global geometries of the mapped or embedded windows whose WM_CLASS instance
+    // is className, in stacking order.
+    QList<QRect> windows(const QString &className) const;
+    // The first of them whose size is at most maxSize in both directions.
+    QRect findWindow(const QString &className, int maxSize) const;
+    // Global geometry of the icon of className once trayer has embedded it in its panel.
+    QRect trayIcon(const QString &className) const;
 
 private:
-    QProcess m_xvfb;
-    QProcess m_wm;
+    QProcess *startClient(const QString &program, const QStringList &arguments);
+
+    std::unique_ptr<QProcess> m_server;
+    std::vector<std::unique_ptr<QProcess>> m_clients;
+    QProcess *m_tray = nullptr;
     QString m_display;
 };
