@@ -4,6 +4,7 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
+#include "snmp/snmpengine.h"
 #include "ui_mainwindow.h"
 #include "widgets/btnwidget.h"
 #include "widgets/messagebox.h"
@@ -40,13 +41,21 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    pollThread.start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    pollThread.stop();
+    pollThread.exit(0);
+    pollThread.wait();
+    releaseSnmpSession();
+}
 
 void MainWindow::initialise()
 {
     buildEventTexts();
+    initSnmpSession();
     loadParams();
 
     tickTimer = new QTimer(this);
@@ -59,6 +68,17 @@ void MainWindow::initialise()
     upsStatus.reset();
     showStatus();
     ui->td_ip->setText(params.ip);
+}
+
+void MainWindow::initSnmpSession()
+{
+    if (!openSnmpSession())
+        MessageBox::warning(this, tr("Warnning"), tr("SNMP Create Fail!"));
+}
+
+void MainWindow::releaseSnmpSession()
+{
+    closeSnmpSession();
 }
 
 void MainWindow::buildStatusBar()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "snmp/snmpthread.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -30,11 +32,14 @@ protected:
 
 private:
     void initialise();
+    void initSnmpSession();
+    void releaseSnmpSession();
     void buildStatusBar();
     void configureForm();
     void showStatus();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    snmp_thread pollThread;
     QTimer *tickTimer = nullptr;
     QLabel *clockLabel = nullptr;
     QLabel *stateLabel = nullptr;
