@@ -606,11 +606,10 @@ struct SnmpSession::Impl
         }
         {
             LibLock lock(libraryMutex());
-            if (!valid) {
-                RequestContext *ctx = newContext(nullptr, t, std::move(callback));
-                ctx->finished = true;
-                fail(ctx, SnmpEventKind::Error, QStringLiteral("SNMP session not open"));
-            } else {
+            // A session that could not be opened has no event thread to call back on.
+            if (!valid)
+                return false;
+            {
                 QString err;
                 Client *c = clientFor(t, &err);
                 RequestContext *ctx = newContext(c, t, std::move(callback));
