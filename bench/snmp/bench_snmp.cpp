@@ -13,6 +13,7 @@
 #include "upsagentfixture.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -222,6 +223,20 @@ void benchProcess(int minutes)
     std::printf("voltiguard process monitoring a quiet agent for 60 s: CPU %.0f ms (%.3f %% of a core)\n",
                 (oneMinute.cpu - start.cpu) * 1000, (oneMinute.cpu - start.cpu) / 60 * 100);
     std::printf("resident memory after 1 min: %ld kB\n", oneMinute.rssKb);
+    std::printf("CPU by thread since the start:");
+    for (const QString &task :
+         QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/%1/task/%2/comm").arg(pid).arg(task));
+        QFile stat(QStringLiteral("/proc/%1/task/%2/stat").arg(pid).arg(task));
+        if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        const double ms = (f.value(11).toDouble() + f.value(12).toDouble()) * 1000 / double(sysconf(_SC_CLK_TCK));
+        if (ms > 0)
+            std::printf("  %s %.0f ms", comm.readAll().trimmed().constData(), ms);
+    }
+    std::printf("\n");
     for (int m = 2; m <= minutes; ++m) {
         QThread::sleep(60);
         const ProcStat s = procStat(pid);

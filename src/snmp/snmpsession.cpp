@@ -14,6 +14,7 @@
 #include <net-snmp/library/snmpusm.h>
 
 #include <arpa/inet.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -1120,7 +1121,10 @@ bool SnmpSession::startEventThread()
     if (d->thread.joinable() || d->wakeFd < 0)
         return d->thread.joinable();
     d->stopThread = false;
-    d->thread = std::thread([this] { d->run(); });
+    d->thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "snmp-events");
+        d->run();
+    });
     return true;
 }
 
