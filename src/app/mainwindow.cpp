@@ -7,6 +7,7 @@
 #include "model/statusview.h"
 #include "model/upsstatus.h"
 #include "platform/accessibility.h"
+#include "snmp/snmpengine.h"
 #include "ui_mainwindow.h"
 #include "widgets/aboutdialog.h"
 #include "widgets/btnwidget.h"
@@ -47,6 +48,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    pollThread.start();
     // Applications expose their dialogs only when accessibility is on as they start.
     if (params.exte_save)
         enableDesktopAccessibility();
@@ -60,11 +62,18 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     connect(ui->bt_log, &BtnWidget::clicked, this, &MainWindow::bt_log_clicked);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    pollThread.stop();
+    pollThread.exit(0);
+    pollThread.wait();
+    releaseSnmpSession();
+}
 
 void MainWindow::initialise()
 {
     buildEventTexts();
+    initSnmpSession();
     loadParams();
 
     tickTimer = new QTimer(this);
@@ -79,6 +88,17 @@ void MainWindow::initialise()
     showStatus();
     logClickSlots();
     ui->td_ip->setText(params.ip);
+}
+
+void MainWindow::initSnmpSession()
+{
+    if (!openSnmpSession())
+        MessageBox::warning(this, tr("Warnning"), tr("SNMP Create Fail!"));
+}
+
+void MainWindow::releaseSnmpSession()
+{
+    closeSnmpSession();
 }
 
 void MainWindow::buildStatusBar()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "snmp/snmpthread.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -40,6 +42,8 @@ protected:
 
 private:
     void initialise();
+    void initSnmpSession();
+    void releaseSnmpSession();
     void buildStatusBar();
     void configureForm();
     void createTrayIcon();
@@ -48,6 +52,7 @@ private:
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
     std::unique_ptr<Ui::MainWindow> ui;
+    snmp_thread pollThread;
     QTimer *tickTimer = nullptr;
     QLabel *clockLabel = nullptr;
     QLabel *stateLabel = nullptr;
