@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>CloseDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>the last closed program:</source>
+        <translation>上次关闭的程序：</translation>
+    </message>
+    <message>
+        <source>the last saved program:</source>
+        <translation>上次保存的文件:</translation>
+    </message>
+    <message>
+        <source>the last shut down time:</source>
+        <translation>上次关机的时间：</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>,Agent Lost Connect!</source>
@@ -201,6 +224,34 @@
     <message>
         <source>Warning</source>
         <translation>告警</translation>
+    </message>
+</context>
+<context>
+    <name>SmartHomeMsg</name>
+    <message>
+        <source>
+%1:%2:%3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1:%2:%3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Shut down the operating system Countdown:</source>
+        <translation>关闭操作系统倒计时时间:</translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Widget</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>
