@@ -106,7 +106,11 @@ void TestMainWindowShutdown::cleanupTestCase()
 void TestMainWindowShutdown::makeWindow(const QVariantMap &settings)
 {
     m_data = std::make_unique<TempDataDir>();
-    m_data->writeParams(settings);
+    // The polling thread runs too: with a long time-out against the silent port it
+    // never reports the agent lost while the test sets the status by hand.
+    QVariantMap values = settings;
+    values.insert(QStringLiteral("timeout"), 120);
+    m_data->writeParams(values);
     m_window = std::make_unique<MainWindow>();
     for (QTimer *timer : m_window->findChildren<QTimer *>()) {
         if (timer->interval() == 1000)
