@@ -25,6 +25,71 @@
     </message>
 </context>
 <context>
+    <name>LogDialog</name>
+    <message>
+        <source>Cannot open file for writting</source>
+        <translation>无法导出文件</translation>
+    </message>
+    <message>
+        <source>Clean</source>
+        <translation>清除</translation>
+    </message>
+    <message>
+        <source>Data had saved in %1!</source>
+        <translation>文件保存在%1！</translation>
+    </message>
+    <message>
+        <source>Date/Time</source>
+        <translation>日期/时间</translation>
+    </message>
+    <message>
+        <source>Date/Time,IP,Event
+</source>
+        <translation>日期/时间,IP,事件
+</translation>
+    </message>
+    <message>
+        <source>Delete Records?</source>
+        <translation>是否删除记录？</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>事件</translation>
+    </message>
+    <message>
+        <source>Event Log</source>
+        <translation>事件记录</translation>
+    </message>
+    <message>
+        <source>Export Succeed!</source>
+        <translation>导出成功！</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Print</source>
+        <translation>打印</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>warning</source>
+        <translation>告警</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>,Agent Lost Connect!</source>
