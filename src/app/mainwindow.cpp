@@ -6,6 +6,7 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
+#include "platform/accessibility.h"
 #include "platform/desktopautomation.h"
 #include "platform/poweroff.h"
 #include "shutdown/closedialog.h"
@@ -60,6 +61,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     connect(this, &MainWindow::refreshLog, logDialog.get(), &LogDialog::insertLog);
     connect(ui->bt_log, &BtnWidget::clicked, this, &MainWindow::bt_log_clicked);
     shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
+    // Applications expose their dialogs only when accessibility is on as they start.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 }
 
 MainWindow::~MainWindow()
