@@ -171,6 +171,8 @@ void TestMainWindowShutdown::oneMinuteUtilityFailure()
 
     tick();
     QCOMPARE(label->text(), QStringLiteral("Countdown of Shutdown:00:00:00"));
+    QCOMPARE(popup->findChild<QLabel *>("textBrowser")->text(),
+             QStringLiteral("Utility Fail\n\nShut down the operating system Countdown:00:00:00"));
     QCOMPARE(m_mock.calls(QStringLiteral("PowerOff")).size(), 1);
     const QList<LogEvent> events = takeEvents();
     QCOMPARE(events.size(), 1);
@@ -279,8 +281,7 @@ void TestMainWindowShutdown::closeButtonShowsTheReport()
     emit m_window->findChild<BtnWidget *>("bt_close")->clicked();
     QCOMPARE(title, QStringLiteral("Close File"));
     // Qt adds the title and system menu a close button needs; nothing else.
-    QCOMPARE(flags & ~Qt::WindowType_Mask,
-             Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    QCOMPARE(flags & ~Qt::WindowType_Mask, Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
     QVERIFY(iconSet);
     QVERIFY(m_window->findChildren<CloseDialog *>().isEmpty());
 }
