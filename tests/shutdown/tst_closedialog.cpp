@@ -3,7 +3,6 @@
 #include "tempdatadir.h"
 
 #include <QDir>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -54,7 +53,6 @@ class TestCloseDialog : public QObject
 private slots:
     void showsTheRecord_data();
     void showsTheRecord();
-    void formAndTables();
     void okClosesTheDialog();
 };
 
@@ -121,29 +119,6 @@ void TestCloseDialog::showsTheRecord()
     QCOMPARE(column(dialog.findChild<QTableWidget *>("savedfileTableWidget")), saved);
     // The connection is gone again, so the next pass can add it.
     QVERIFY(!QSqlDatabase::contains(QStringLiteral("param")));
-}
-
-void TestCloseDialog::formAndTables()
-{
-    TempDataDir data;
-    CloseDialog dialog;
-    QCOMPARE(dialog.minimumSize(), QSize(476, 375));
-    QCOMPARE(dialog.maximumSize(), QSize(476, 375));
-    QCOMPARE(dialog.styleSheet(), QStringLiteral("background-color: rgb(255, 255, 255);"));
-    QVERIFY(dialog.findChild<QLineEdit *>("timeLineEdit")->isReadOnly());
-    QVERIFY(!dialog.findChild<QLineEdit *>("timeLineEdit")->hasFrame());
-    QCOMPARE(dialog.findChild<QLabel *>("label_5")->text(), QStringLiteral("the last shut down time:"));
-    QCOMPARE(dialog.findChild<QLabel *>("label_3")->text(), QStringLiteral("the last closed program:"));
-    QCOMPARE(dialog.findChild<QLabel *>("label_4")->text(), QStringLiteral("the last saved program:"));
-    for (const char *name : {"programTableWidget", "savedfileTableWidget"}) {
-        auto *table = dialog.findChild<QTableWidget *>(name);
-        QVERIFY(table->horizontalHeader()->isHidden());
-        QVERIFY(table->verticalHeader()->isHidden());
-        QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(table->columnCount(), 1);
-        QVERIFY(table->horizontalHeader()->stretchLastSection());
-        QVERIFY(!table->showGrid());
-    }
 }
 
 void TestCloseDialog::okClosesTheDialog()
