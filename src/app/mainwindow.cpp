@@ -7,6 +7,11 @@
 #include "model/statusview.h"
 #include "model/upsstatus.h"
 #include "platform/accessibility.h"
+#include "platform/desktopautomation.h"
+#include "platform/poweroff.h"
+#include "shutdown/closedialog.h"
+#include "shutdown/shutdownsequence.h"
+#include "shutdown/smarthomemsg.h"
 #include "snmp/snmpengine.h"
 #include "ui_mainwindow.h"
 #include "widgets/aboutdialog.h"
@@ -18,6 +23,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProcess>
 #include <QStandardItemModel>
 #include <QMenu>
 #include <QStatusBar>
@@ -49,9 +55,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     initialise();
     applyAutoStart();
     pollThread.start();
-    // Applications expose their dialogs only when accessibility is on as they start.
-    if (params.exte_save)
-        enableDesktopAccessibility();
 
     logDialog = std::make_unique<LogDialog>();
     logDialog->setWindowTitle(tr("Event Log"));
@@ -60,6 +63,10 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     connect(logDialog.get(), &LogDialog::cleanLog, this, &MainWindow::logClickSlots);
     connect(this, &MainWindow::refreshLog, logDialog.get(), &LogDialog::insertLog);
     connect(ui->bt_log, &BtnWidget::clicked, this, &MainWindow::bt_log_clicked);
+    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
+    // Applications expose their dialogs only when accessibility is on as they start.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 }
 
 MainWindow::~MainWindow()
@@ -149,6 +156,7 @@ void MainWindow::configureForm()
         b.label->hide();
     }
     connect(ui->bt_about, &BtnWidget::clicked, this, &MainWindow::bt_about_clicked);
+    connect(ui->bt_close, &BtnWidget::clicked, this, &MainWindow::bt_close_clicked);
 
     ui->label_utility->setText(eventText(UtilityFail));
     ui->label_battery->setText(eventText(BatteryLow));
@@ -269,6 +277,84 @@ void MainWindow::timerslots()
     clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd")));
     showStatus();
     flushPendingEvents();
+
+    // The countdown comes last: a shutdown it starts follows everything above.
+    evaluateConditions();
+}
+
+void MainWindow::evaluateConditions()
+{
+    const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
+    for (int i = 0; i < tick.shutdownRequests; ++i)
+        shutdownSystem();
+    updateCountdownDisplay(tick);
+}
+
+void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
+{
+    if (tick.display == CountdownDisplay::Hidden) {
+        countdownLabel->setText(QString());
+        countdownLabel->hide();
+        closeAlarmPopup();
+        return;
+    }
+    countdownLabel->show();
+    countdownLabel->setText(tick.labelText());
+    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
+    showAlarmPopup(tick);
+    if (tick.startExternalProgram)
+        QProcess::startDetached(params.exte_param, {});
+}
+
+void MainWindow::showAlarmPopup(const CountdownTick &tick)
+{
+    switch (tick.popup) {
+    case PopupAction::None:
+        return;
+    case PopupAction::Close:
+        closeAlarmPopup();
+        return;
+    case PopupAction::Refresh:
+        if (alarmPopup)
+            alarmPopup->setCountdownText(tick.alarmText, tick.timeLeft());
+        return;
+    case PopupAction::Create:
+        alarmPopup = std::make_unique<SmartHomeMsg>(tr("Alarm Prompt Dialog"), QString());
+        alarmPopup->setCountdownText(tick.alarmText, tick.timeLeft());
+        connect(alarmPopup.get(), &SmartHomeMsg::CloseBtn_clicked, this, &MainWindow::ShowMessageClicked);
+        alarmPopup->setVisible(true);
+        return;
+    }
+}
+
+void MainWindow::closeAlarmPopup()
+{
+    alarmPopup.reset();
+    countdown.popupClosed();
+}
+
+void MainWindow::ShowMessageClicked()
+{
+    if (alarmPopup) {
+        // Deleted later: the popup is still inside its own signal emission here.
+        disconnect(alarmPopup.get(), nullptr, this, nullptr);
+        alarmPopup.release()->deleteLater();
+    }
+    countdown.popupDismissed();
+}
+
+bool MainWindow::shutdownSystem()
+{
+    return shutdownSequence->shutdownSystem();
+}
+
+void MainWindow::bt_close_clicked()
+{
+    CloseDialog dialog;
+    dialog.setWindowTitle(tr("Close File"));
+    dialog.setWindowFlags(Qt::WindowCloseButtonHint);
+    dialog.setWindowIcon(QIcon(QStringLiteral(":/file/images/close.png")));
+    dialog.exec();
 }
 
 void MainWindow::flushPendingEvents()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/countdown.h"
 #include "snmp/snmpthread.h"
 
 #include <QMainWindow>
@@ -16,6 +17,17 @@ class QStandardItemModel;
 class QAction;
 class QMenu;
 class QTimer;
+class ShutdownSequence;
+class SmartHomeMsg;
+
+// The four times as the settings dialog saw them when it was last accepted.
+struct TimesSnapshot
+{
+    int Utility_time = 0;
+    int Bat_time = 0;
+    int UPS_time = 0;
+    int AlarmBox_time = 0;
+};
 
 // The application's only main window and its controller: builds everything that
 // runs and drives it from a one-second tick.
@@ -30,6 +42,8 @@ signals:
     void refreshLog();
 
 public slots:
+    void bt_close_clicked();
+    void ShowMessageClicked();
     void bt_log_clicked();
     void timerslots();
     void logClickSlots();
@@ -48,6 +62,11 @@ private:
     void configureForm();
     void createTrayIcon();
     void showStatus();
+    void evaluateConditions();
+    void updateCountdownDisplay(const CountdownTick &tick);
+    void showAlarmPopup(const CountdownTick &tick);
+    void closeAlarmPopup();
+    bool shutdownSystem();
     void flushPendingEvents();
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
@@ -65,6 +84,12 @@ private:
     QAction *quitAction = nullptr;
     int blinkPhase = 0;
     QString trayToolTip;
+
+    Countdown countdown;
+    std::unique_ptr<SmartHomeMsg> alarmPopup;
+    bool timesSnapshotPending = true;
+    TimesSnapshot timesSnapshot;
+    std::unique_ptr<ShutdownSequence> shutdownSequence;
     QStandardItemModel *recentModel = nullptr;
     std::unique_ptr<LogDialog> logDialog;
 };
