@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>DialogAddUser</name>
+    <message>
+        <source>&amp;OK</source>
+        <translation>&amp;确定</translation>
+    </message>
+    <message>
+        <source>Add New User</source>
+        <translation>添加新用户</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>SNMP版本</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>,Agent Lost Connect!</source>
@@ -186,6 +201,101 @@
     <message>
         <source>running as tray!</source>
         <translation>在托盘运行!</translation>
+    </message>
+</context>
+<context>
+    <name>Properties</name>
+    <message>
+        <source>AES128</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AES196</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AES256</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add New user</source>
+        <translation>添加新用户</translation>
+    </message>
+    <message>
+        <source>Add User Dialog</source>
+        <translation>添加用户对话框</translation>
+    </message>
+    <message>
+        <source>Authentication Password:</source>
+        <translation>认证密码:</translation>
+    </message>
+    <message>
+        <source>Authentication Protocol:</source>
+        <translation>认证协议:</translation>
+    </message>
+    <message>
+        <source>Changes are only stored if this button is clicked</source>
+        <translation>点击按钮保存设置</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>DES</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete User</source>
+        <translation>删除用户</translation>
+    </message>
+    <message>
+        <source>Delete the selected user</source>
+        <translation>删除选择的用户</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>SNMP版本</translation>
+    </message>
+    <message>
+        <source>HMAC-MD5</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HMAC-SHA</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Privacy Password:</source>
+        <translation>隐私密码:</translation>
+    </message>
+    <message>
+        <source>Privacy Protocol:</source>
+        <translation>隐私协议:</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>重置</translation>
+    </message>
+    <message>
+        <source>Reset the values to the old values</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Security Name:</source>
+        <translation>安全名:</translation>
+    </message>
+    <message>
+        <source>User-Based Security Model</source>
+        <translation>基于用户保护等级</translation>
     </message>
 </context>
 <context>
