@@ -313,4 +313,203 @@
         <translation>告警</translation>
     </message>
 </context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>161</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>162</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>192.168.1.1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Automatically start</source>
+        <translation>开机自动运行程序</translation>
+    </message>
+    <message>
+        <source>Battery low time</source>
+        <translation>电池低压等待关机时间</translation>
+    </message>
+    <message>
+        <source>Before shutdown external program to be executed</source>
+        <translation>关机前欲执行的外部命令</translation>
+    </message>
+    <message>
+        <source>Brower</source>
+        <translation>浏览</translation>
+    </message>
+    <message>
+        <source>Community</source>
+        <translation>公共体</translation>
+    </message>
+    <message>
+        <source>Context Engine ID</source>
+        <translation>上下文引擎ID</translation>
+    </message>
+    <message>
+        <source>Context Name</source>
+        <translation>上下文名字</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>SNMP版本</translation>
+    </message>
+    <message>
+        <source>General options</source>
+        <translation>通用选项</translation>
+    </message>
+    <message>
+        <source>IP illegal format!</source>
+        <translation>IP格式错误！</translation>
+    </message>
+    <message>
+        <source>IP or PORT is NULL</source>
+        <translation>IP 或者端口为空</translation>
+    </message>
+    <message>
+        <source>IP:</source>
+        <translation>IP:</translation>
+    </message>
+    <message>
+        <source>MAX running time:</source>
+        <translation>最大运行时间：</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>Other Set</source>
+        <translation>附加设置</translation>
+    </message>
+    <message>
+        <source>Pop-up alarm box</source>
+        <translation>弹出告警框时间间隔</translation>
+    </message>
+    <message>
+        <source>Power Set</source>
+        <translation>电源设置</translation>
+    </message>
+    <message>
+        <source>Retries</source>
+        <translation>重连次数</translation>
+    </message>
+    <message>
+        <source>SNMP Set</source>
+        <translation>SNMP设置</translation>
+    </message>
+    <message>
+        <source>SNMP Version</source>
+        <translation>SNMP版本</translation>
+    </message>
+    <message>
+        <source>SNMP port</source>
+        <translation>SNMP端口</translation>
+    </message>
+    <message>
+        <source>SNMPv1</source>
+        <translation>SNMPv1</translation>
+    </message>
+    <message>
+        <source>SNMPv1/v2 options</source>
+        <translation>SNMPv1/v2选择</translation>
+    </message>
+    <message>
+        <source>SNMPv2</source>
+        <translation>SNMPv2</translation>
+    </message>
+    <message>
+        <source>SNMPv3</source>
+        <translation>SNMPv3</translation>
+    </message>
+    <message>
+        <source>SNMPv3 options</source>
+        <translation>SNMPv3选择</translation>
+    </message>
+    <message>
+        <source>SavedfileDirectory:</source>
+        <translation>文件保存路径：</translation>
+    </message>
+    <message>
+        <source>Security Level</source>
+        <translation>安全等级</translation>
+    </message>
+    <message>
+        <source>Security Name</source>
+        <translation>安全名</translation>
+    </message>
+    <message>
+        <source>Select the path to save</source>
+        <translation>选择保存的路径</translation>
+    </message>
+    <message>
+        <source>Shutdown system</source>
+        <translation>关机时间设置</translation>
+    </message>
+    <message>
+        <source>System Set</source>
+        <translation>系统设置</translation>
+    </message>
+    <message>
+        <source>Timeout</source>
+        <translation>超时时间</translation>
+    </message>
+    <message>
+        <source>UPS fail time</source>
+        <translation>UPS故障等待关机时间</translation>
+    </message>
+    <message>
+        <source>User-Based Security Model</source>
+        <translation>基于用户保护等级</translation>
+    </message>
+    <message>
+        <source>Utility fail time</source>
+        <translation>市电故障等待关机时间</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warnning</source>
+        <translation>告警</translation>
+    </message>
+    <message>
+        <source>authNoPriv</source>
+        <translation>有鉴权无加密</translation>
+    </message>
+    <message>
+        <source>authPriv</source>
+        <translation>有鉴权有加密</translation>
+    </message>
+    <message>
+        <source>minute</source>
+        <translation>分钟</translation>
+    </message>
+    <message>
+        <source>noAuthnoPriv</source>
+        <translation>无鉴权无加密</translation>
+    </message>
+    <message>
+        <source>save the files being opened by other application,automatically</source>
+        <translation>关机自动保存打开的程序</translation>
+    </message>
+    <message>
+        <source>sec.</source>
+        <translation>秒.</translation>
+    </message>
+    <message>
+        <source>trap port</source>
+        <translation>trap端口</translation>
+    </message>
+</context>
 </TS>
