@@ -4,6 +4,11 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
+#include "platform/desktopautomation.h"
+#include "platform/poweroff.h"
+#include "shutdown/closedialog.h"
+#include "shutdown/shutdownsequence.h"
+#include "shutdown/smarthomemsg.h"
 #include "ui_mainwindow.h"
 #include "widgets/btnwidget.h"
 #include "widgets/messagebox.h"
@@ -12,6 +17,7 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProcess>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -40,6 +46,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
 }
 
 MainWindow::~MainWindow() = default;
@@ -108,6 +115,7 @@ void MainWindow::configureForm()
         b.label->setGeometry(25, captionY[i++], 100, 60);
         b.label->hide();
     }
+    connect(ui->bt_close, &BtnWidget::clicked, this, &MainWindow::bt_close_clicked);
 
     ui->label_utility->setText(eventText(UtilityFail));
     ui->label_battery->setText(eventText(BatteryLow));
@@ -164,6 +172,84 @@ void MainWindow::timerslots()
 {
     clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd")));
     showStatus();
+
+    // The countdown comes last: a shutdown it starts follows everything above.
+    evaluateConditions();
+}
+
+void MainWindow::evaluateConditions()
+{
+    const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
+    for (int i = 0; i < tick.shutdownRequests; ++i)
+        shutdownSystem();
+    updateCountdownDisplay(tick);
+}
+
+void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
+{
+    if (tick.display == CountdownDisplay::Hidden) {
+        countdownLabel->setText(QString());
+        countdownLabel->hide();
+        closeAlarmPopup();
+        return;
+    }
+    countdownLabel->show();
+    countdownLabel->setText(tick.labelText());
+    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
+    showAlarmPopup(tick);
+    if (tick.startExternalProgram)
+        QProcess::startDetached(params.exte_param, {});
+}
+
+void MainWindow::showAlarmPopup(const CountdownTick &tick)
+{
+    switch (tick.popup) {
+    case PopupAction::None:
+        return;
+    case PopupAction::Close:
+        closeAlarmPopup();
+        return;
+    case PopupAction::Refresh:
+        if (alarmPopup)
+            alarmPopup->setCountdownText(tick.alarmText, tick.timeLeft());
+        return;
+    case PopupAction::Create:
+        alarmPopup = std::make_unique<SmartHomeMsg>(tr("Alarm Prompt Dialog"), QString());
+        alarmPopup->setCountdownText(tick.alarmText, tick.timeLeft());
+        connect(alarmPopup.get(), &SmartHomeMsg::CloseBtn_clicked, this, &MainWindow::ShowMessageClicked);
+        alarmPopup->setVisible(true);
+        return;
+    }
+}
+
+void MainWindow::closeAlarmPopup()
+{
+    alarmPopup.reset();
+    countdown.popupClosed();
+}
+
+void MainWindow::ShowMessageClicked()
+{
+    if (alarmPopup) {
+        // Deleted later: the popup is still inside its own signal emission here.
+        disconnect(alarmPopup.get(), nullptr, this, nullptr);
+        alarmPopup.release()->deleteLater();
+    }
+    countdown.popupDismissed();
+}
+
+bool MainWindow::shutdownSystem()
+{
+    return shutdownSequence->shutdownSystem();
+}
+
+void MainWindow::bt_close_clicked()
+{
+    CloseDialog dialog;
+    dialog.setWindowTitle(tr("Close File"));
+    dialog.setWindowFlags(Qt::WindowCloseButtonHint);
+    dialog.setWindowIcon(QIcon(QStringLiteral(":/file/images/close.png")));
+    dialog.exec();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/countdown.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -9,6 +11,17 @@ class MainWindow;
 }
 class QLabel;
 class QTimer;
+class ShutdownSequence;
+class SmartHomeMsg;
+
+// The four times as the settings dialog saw them when it was last accepted.
+struct TimesSnapshot
+{
+    int Utility_time = 0;
+    int Bat_time = 0;
+    int UPS_time = 0;
+    int AlarmBox_time = 0;
+};
 
 // The application's only main window and its controller: builds everything that
 // runs and drives it from a one-second tick.
@@ -23,6 +36,8 @@ signals:
     void refreshLog();
 
 public slots:
+    void bt_close_clicked();
+    void ShowMessageClicked();
     void timerslots();
 
 protected:
@@ -33,6 +48,11 @@ private:
     void buildStatusBar();
     void configureForm();
     void showStatus();
+    void evaluateConditions();
+    void updateCountdownDisplay(const CountdownTick &tick);
+    void showAlarmPopup(const CountdownTick &tick);
+    void closeAlarmPopup();
+    bool shutdownSystem();
 
     std::unique_ptr<Ui::MainWindow> ui;
     QTimer *tickTimer = nullptr;
@@ -42,4 +62,10 @@ private:
     QSystemTrayIcon *trayIcon = nullptr;
     int blinkPhase = 0;
     QString trayToolTip;
+
+    Countdown countdown;
+    std::unique_ptr<SmartHomeMsg> alarmPopup;
+    bool timesSnapshotPending = true;
+    TimesSnapshot timesSnapshot;
+    std::unique_ptr<ShutdownSequence> shutdownSequence;
 };

@@ -1,0 +1,130 @@
+#include "countdown.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+
+namespace {
+QString twoDigits(int n)
+{
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+} // namespace
+
+QTime CountdownTick::timeLeft() const
+{
+    // Delays of the settings stay below a day; a hand-edited longer one wraps here only.
+    return QTime::fromMSecsSinceStartOfDay((countdownSecs % 86400) * 1000);
+}
+
+QString CountdownTick::labelText() const
+{
+    switch (display) {
+    case CountdownDisplay::Hidden:
+        return {};
+    case CountdownDisplay::Idle:
+        return QCoreApplication::translate("MainWindow", "Countdown of Shotdown:NO");
+    case CountdownDisplay::Counting:
+        break;
+    }
+    return QCoreApplication::translate("MainWindow", "Countdown of Shutdown:%1:%2:%3")
+        .arg(twoDigits(countdownSecs / 3600), twoDigits(countdownSecs % 3600 / 60), twoDigits(countdownSecs % 60));
+}
+
+CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, const Params &p)
+{
+    const struct
+    {
+        bool enabled;
+        bool present;
+        int minutes;
+        const char *text;
+    } rules[3] = {
+        {p.Utility_para, status.utilityFail, p.Utility_time, QT_TRANSLATE_NOOP("MainWindow", "Utility Fail")},
+        {p.Bat_para, status.batteryLow, p.Bat_time, QT_TRANSLATE_NOOP("MainWindow", "Battery Low")},
+        {p.UPS_para, status.upsFail, p.UPS_time, QT_TRANSLATE_NOOP("MainWindow", "UPS Fail")},
+    };
+
+    CountdownTick tick;
+    bool counting = false;
+    m_countdownSecs = noCountdown;
+    for (int i = 0; i < 3; ++i) {
+        Condition &c = m_conditions[i];
+        c.secs = noCountdown;
+        if (!rules[i].enabled || !rules[i].present || status.upsLink != LinkGood) {
+            c.elapsed = 0;
+            c.requested = false;
+            continue;
+        }
+        if (rules[i].minutes == 0) {
+            ++tick.shutdownRequests;
+            continue;
+        }
+        tick.alarmText += QStringLiteral("%1\n").arg(QCoreApplication::translate("MainWindow", rules[i].text));
+        const int delay = rules[i].minutes * 60;
+        c.secs = delay - c.elapsed;
+        ++c.elapsed;
+        // ">=" so that a delay shortened below the count already reached still
+        // requests, on the first tick after the change.
+        if (!c.requested && c.elapsed >= delay) {
+            ++tick.shutdownRequests;
+            c.requested = true;
+        }
+        // After the request the display rests at 00:00:00 while the condition lasts.
+        if (c.requested)
+            c.secs = 0;
+        counting = true;
+        m_countdownSecs = std::min(m_countdownSecs, c.secs);
+    }
+
+    if (!p.Utility_para && !p.Bat_para && !p.UPS_para)
+        tick.display = CountdownDisplay::Hidden;
+    else if (!counting)
+        tick.display = CountdownDisplay::Idle;
+    else
+        tick.display = CountdownDisplay::Counting;
+
+    if (tick.display != CountdownDisplay::Counting) {
+        tick.popup = PopupAction::Close;
+        popupClosed();
+        return tick;
+    }
+
+    tick.countdownSecs = m_countdownSecs;
+    tick.popup = popupAction(p);
+    if (m_externalProgramPending && p.exte_flag && m_countdownSecs <= p.exte_time * 60) {
+        m_externalProgramPending = false;
+        tick.startExternalProgram = true;
+    }
+    return tick;
+}
+
+PopupAction Countdown::popupAction(const Params &p)
+{
+    if (!p.Alarm_para) {
+        popupClosed();
+        return PopupAction::Close;
+    }
+    if (m_countdownSecs == 0)
+        return PopupAction::None;
+    if (m_popupShown) {
+        m_alarmTick = 0;
+        return PopupAction::Refresh;
+    }
+    if (m_popupAcknowledged && ++m_alarmTick != p.AlarmBox_time)
+        return PopupAction::None;
+    m_popupShown = true;
+    return PopupAction::Create;
+}
+
+void Countdown::popupDismissed()
+{
+    m_popupShown = false;
+    m_alarmTick = 0;
+    m_popupAcknowledged = true;
+}
+
+void Countdown::popupClosed()
+{
+    m_popupShown = false;
+    m_alarmTick = 0;
+}

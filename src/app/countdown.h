@@ -1,0 +1,85 @@
+#pragma once
+
+#include "config/params.h"
+#include "model/upsstatus.h"
+
+#include <QString>
+#include <QTime>
+
+// Seconds-left value of a condition that is not counting down.
+constexpr int noCountdown = 60000;
+
+enum class CountdownDisplay
+{
+    Hidden,  // no condition switched on: the status-bar label is hidden
+    Idle,    // nothing counts: "Countdown of Shotdown:NO" in dark green
+    Counting // red countdown of countdownSecs
+};
+
+enum class PopupAction
+{
+    None,
+    Close,
+    Create,
+    Refresh
+};
+
+// What one tick of the countdown asks the main window to do, in this order:
+// call shutdownSystem shutdownRequests times, then update the display, the
+// popup and start the external program.
+struct CountdownTick
+{
+    int shutdownRequests = 0;
+    CountdownDisplay display = CountdownDisplay::Hidden;
+    int countdownSecs = 0;
+    QString alarmText;
+    PopupAction popup = PopupAction::None;
+    bool startExternalProgram = false;
+
+    QTime timeLeft() const;
+    QString labelText() const;
+};
+
+// The shutdown countdown, advanced one one-second tick at a time. It owns every
+// counter of the countdown and of the alarm popup's re-show delay; the caller
+// owns the popup itself and reports when the user or the settings closed it.
+class Countdown
+{
+public:
+    CountdownTick evaluateConditions(const UpsStatusSnapshot &status, const Params &p);
+
+    // The user closed the popup (ShowMessageClicked).
+    void popupDismissed();
+    // The popup was removed for any other reason (closeAlarmPopup).
+    void popupClosed();
+
+    bool popupShown() const { return m_popupShown; }
+    int alarmTick() const { return m_alarmTick; }
+    bool popupAcknowledged() const { return m_popupAcknowledged; }
+    bool externalProgramPending() const { return m_externalProgramPending; }
+    int utilitySecs() const { return m_conditions[0].secs; }
+    int batterySecs() const { return m_conditions[1].secs; }
+    int upsSecs() const { return m_conditions[2].secs; }
+    int utilityElapsed() const { return m_conditions[0].elapsed; }
+    int batteryElapsed() const { return m_conditions[1].elapsed; }
+    int upsElapsed() const { return m_conditions[2].elapsed; }
+    int countdownSecs() const { return m_countdownSecs; }
+
+private:
+    struct Condition
+    {
+        int elapsed = 0;
+        int secs = noCountdown;
+        // The request of this run of the condition has been made.
+        bool requested = false;
+    };
+
+    PopupAction popupAction(const Params &p);
+
+    Condition m_conditions[3];
+    int m_countdownSecs = 0;
+    int m_alarmTick = 0;
+    bool m_popupShown = false;
+    bool m_popupAcknowledged = false;
+    bool m_externalProgramPending = true;
+};
