@@ -9,6 +9,7 @@
 #include "shutdown/closedialog.h"
 #include "shutdown/shutdownsequence.h"
 #include "shutdown/smarthomemsg.h"
+#include "snmp/snmpengine.h"
 #include "ui_mainwindow.h"
 #include "widgets/btnwidget.h"
 #include "widgets/messagebox.h"
@@ -47,13 +48,21 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     initialise();
     applyAutoStart();
     shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
+    pollThread.start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    pollThread.stop();
+    pollThread.exit(0);
+    pollThread.wait();
+    releaseSnmpSession();
+}
 
 void MainWindow::initialise()
 {
     buildEventTexts();
+    initSnmpSession();
     loadParams();
 
     tickTimer = new QTimer(this);
@@ -66,6 +75,17 @@ void MainWindow::initialise()
     upsStatus.reset();
     showStatus();
     ui->td_ip->setText(params.ip);
+}
+
+void MainWindow::initSnmpSession()
+{
+    if (!openSnmpSession())
+        MessageBox::warning(this, tr("Warnning"), tr("SNMP Create Fail!"));
+}
+
+void MainWindow::releaseSnmpSession()
+{
+    closeSnmpSession();
 }
 
 void MainWindow::buildStatusBar()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/countdown.h"
+#include "snmp/snmpthread.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -45,6 +46,8 @@ protected:
 
 private:
     void initialise();
+    void initSnmpSession();
+    void releaseSnmpSession();
     void buildStatusBar();
     void configureForm();
     void showStatus();
@@ -55,6 +58,7 @@ private:
     bool shutdownSystem();
 
     std::unique_ptr<Ui::MainWindow> ui;
+    snmp_thread pollThread;
     QTimer *tickTimer = nullptr;
     QLabel *clockLabel = nullptr;
     QLabel *stateLabel = nullptr;
