@@ -3,6 +3,7 @@
 #include "config/properties.h"
 #include "snmp/usmusers.h"
 #include "tempdatadir.h"
+#include "widgetdriver.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -10,42 +11,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 #include <QTranslator>
 #include <memory>
 
+using namespace WidgetDriver;
+
 namespace {
-template <typename T> T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
-
-void click(QAbstractButton *b)
-{
-    QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, b->rect().center());
-}
-
-// Chooses an item with the keyboard, which is how activated() reaches the dialog.
-void choose(QComboBox *combo, int index)
-{
-    combo->setFocus();
-    QTest::keyClick(combo, Qt::Key_Home);
-    for (int i = 0; i < index; ++i)
-        QTest::keyClick(combo, Qt::Key_Down);
-}
-
-void setText(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    edit->del();
-    // One key event per character, so that non-ASCII text is typed as well.
-    for (const QChar c : text)
-        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
-}
-
 UsmUser makeUser(const QString &name, UsmAuthProtocol auth = UsmAuthProtocol::None, const QString &authPass = {},
                  UsmPrivProtocol priv = UsmPrivProtocol::None, const QString &privPass = {})
 {
@@ -85,10 +56,7 @@ struct OpenProperties
     {
         QString title;
         Qt::WindowFlags flags;
-        QTimer::singleShot(0, [&] {
-            auto *add = qobject_cast<DialogAddUser *>(QApplication::activeModalWidget());
-            if (!add)
-                qFatal("no add dialog");
+        onModal<DialogAddUser>([&](DialogAddUser *add) {
             title = add->windowTitle();
             flags = add->windowFlags();
             if (!confirm) {

@@ -2,9 +2,11 @@
 // test, so addresses outside loopback are only ever stored, never contacted.
 #include "config/datadir.h"
 #include "config/params.h"
+#include "config/properties.h"
 #include "config/settingsdialog.h"
 #include "snmp/usmusers.h"
 #include "tempdatadir.h"
+#include "widgetdriver.h"
 #include "widgets/filedialog.h"
 #include "widgets/messagebox.h"
 
@@ -20,38 +22,17 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 #include <QTranslator>
 #include <memory>
 
+using namespace WidgetDriver;
+
 namespace {
-template <typename T> T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(QLatin1String(name));
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
-
-// Near the left edge: check boxes and radio buttons only take clicks on their indicator and text.
-void click(QAbstractButton *b)
-{
-    QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(qMin(8, b->width() / 2), b->height() / 2));
-}
-
 UsmUser plainUser(const QString &name)
 {
     UsmUser u;
     u.name = name;
     return u;
-}
-
-void setText(QLineEdit *edit, const QString &text)
-{
-    edit->selectAll();
-    edit->del();
-    if (!text.isEmpty())
-        QTest::keyClicks(edit, text);
 }
 
 // The dialog, shown on the test display with the page that holds the widgets
@@ -535,8 +516,7 @@ void TestSettingsDialog::userButton()
     QString title;
     QStringList listed;
     Qt::WindowFlags flags;
-    QTimer::singleShot(0, [&] {
-        QWidget *users = QApplication::activeModalWidget();
+    onModal<Properties>([&](Properties *users) {
         title = users->windowTitle();
         flags = users->windowFlags();
         auto *names = child<QComboBox>(*users, "combo_box_sec_name");
