@@ -116,6 +116,8 @@ private slots:
     void timesSnapshot();
     void cancelWritesNothing();
     void okSavesAndApplies();
+    void versionAndCommunity_data();
+    void versionAndCommunity();
     void externalProgramPath_data();
     void externalProgramPath();
     void portsOutOfRange_data();
@@ -211,12 +213,16 @@ void TestMainWindowSettings::okSavesAndApplies()
     run.settings([](SettingsDialog *d) {
         setText(child<QLineEdit>(*d, "lineEdit_ip"), "127.0.0.2");
         child<QCheckBox>(*d, "checkBox_auto")->setChecked(true);
+        click(child<QCheckBox>(*d, "checkbox_SaveCheck"));
+        setText(child<QLineEdit>(*d, "directoryEdit"), QDir::tempPath());
         ok(d);
     });
     QCOMPARE(run.shownAddress(), QString("127.0.0.2"));
     QSettings saved(run.data.file("param.ini"), QSettings::IniFormat);
     QCOMPARE(saved.value("ip").toString(), QString("127.0.0.2"));
     QCOMPARE(saved.value("Restart_para").toBool(), true);
+    QCOMPARE(saved.value("exte_save").toBool(), true);
+    QCOMPARE(saved.value("dir").toString(), QDir::tempPath());
     QVERIFY(QFile::exists(Autostart::entryPath()));
     QCOMPARE(QFile::permissions(run.data.file("param.ini")) & (QFile::ReadOther | QFile::ReadGroup),
              QFile::Permissions());
@@ -228,6 +234,42 @@ void TestMainWindowSettings::okSavesAndApplies()
     QVERIFY(!QFile::exists(Autostart::entryPath()));
     saved.sync();
     QCOMPARE(saved.value("Restart_para").toBool(), false);
+}
+
+void TestMainWindowSettings::versionAndCommunity_data()
+{
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("community");
+    QTest::addColumn<int>("link");
+
+    QTest::newRow("SNMPv2c, wrong community") << "radio_v2"
+                                              << "not-public" << int(LinkLost);
+    QTest::newRow("SNMPv1, wrong community") << "radio_v1"
+                                             << "not-public" << int(LinkLost);
+    QTest::newRow("SNMPv1, right community") << "radio_v1"
+                                             << "public" << int(LinkGood);
+}
+
+void TestMainWindowSettings::versionAndCommunity()
+{
+    QFETCH(QString, radio);
+    QFETCH(QString, community);
+    QFETCH(int, link);
+
+    UpsAgentFixture agent;
+    QVERIFY(agent.start());
+    Run run({{"snmp_port_poll", agent.port()}, {"msgVersion", 2}, {"snmp_community", "public"}});
+    QVERIFY(QTest::qWaitFor([] { return agentLink() == LinkGood; }, 10000));
+    run.settings([&](SettingsDialog *d) {
+        click(child<QRadioButton>(*d, radio.toLatin1().constData()));
+        setText(child<QLineEdit>(*d, "lineEdit_snmp_community"), community);
+        ok(d);
+    });
+    if (link == LinkGood)
+        QVERIFY(staysConnected(5000));
+    else
+        QVERIFY(QTest::qWaitFor([] { return agentLink() == LinkLost; }, 10000));
+    QCOMPARE(QSettings(run.data.file("param.ini"), QSettings::IniFormat).value("snmp_community").toString(), community);
 }
 
 void TestMainWindowSettings::externalProgramPath_data()
