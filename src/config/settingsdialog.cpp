@@ -110,7 +110,6 @@ void SettingsDialog::load()
     enableVersionGroups();
 
     ui->directoryEdit->setText(m_paramFile->value("dir", QString()).toString());
-    ui->lineedit_Exte_Edit->setText(p.exte_param);
 }
 
 void SettingsDialog::reloadSecurityNames()
@@ -137,9 +136,9 @@ void SettingsDialog::on_bt_Exte_Btn_clicked()
 
 void SettingsDialog::on_checkBox_shutdown_clicked(bool checked)
 {
-    for (QWidget *w : {static_cast<QWidget *>(ui->checkBox_utility), static_cast<QWidget *>(ui->checkBox_battery),
-                       static_cast<QWidget *>(ui->checkBox_ups), static_cast<QWidget *>(ui->spinBox_utility),
-                       static_cast<QWidget *>(ui->spinBox_battery), static_cast<QWidget *>(ui->spinBox_ups)})
+    QWidget *const conditions[] = {ui->checkBox_utility, ui->checkBox_battery, ui->checkBox_ups,
+                                   ui->spinBox_utility,  ui->spinBox_battery,  ui->spinBox_ups};
+    for (QWidget *w : conditions)
         w->setEnabled(checked);
 }
 
