@@ -2,8 +2,8 @@
 
 #include "usmusers.h"
 
-#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 // net-snmp's own headers need its configuration header first.
 #include <net-snmp/net-snmp-config.h>
@@ -72,9 +72,9 @@ void initLibrary()
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DISABLE_PERSISTENT_SAVE, 1);
     netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
     // The library still creates a directory below its persistent dir; keep it out of
-    // the system's /var/lib/snmp and out of the user's data.
-    static const QByteArray persistentDir =
-        QFile::encodeName(QDir::tempPath() + QStringLiteral("/voltiguard-netsnmp-%1").arg(getuid()));
+    // the system's /var/lib/snmp, in the user's private runtime directory.
+    static const QByteArray persistentDir = QFile::encodeName(
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/voltiguard-netsnmp"));
     mkdir(persistentDir.constData(), 0700);
     netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR, persistentDir.constData());
     snmp_enable_calllog();
@@ -606,11 +606,10 @@ struct SnmpSession::Impl
         }
         {
             LibLock lock(libraryMutex());
-            if (!valid) {
-                RequestContext *ctx = newContext(nullptr, t, std::move(callback));
-                ctx->finished = true;
-                fail(ctx, SnmpEventKind::Error, QStringLiteral("SNMP session not open"));
-            } else {
+            // A session that could not be opened has no event thread to call back on.
+            if (!valid)
+                return false;
+            {
                 QString err;
                 Client *c = clientFor(t, &err);
                 RequestContext *ctx = newContext(c, t, std::move(callback));

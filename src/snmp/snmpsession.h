@@ -93,9 +93,9 @@ public:
     // Forgets the keys net-snmp localized for that user, so new credentials take effect.
     void dropLocalizedKeys(const QString &userName);
 
-    // Each returns false, without a callback, when the target address is not IPv4 dotted
-    // decimal or an identifier does not parse; otherwise the callback runs exactly once
-    // on the event thread.
+    // Each returns false, without a callback, when the session is not valid, the target
+    // address is not IPv4 dotted decimal or an identifier does not parse; otherwise the
+    // callback runs exactly once on the event thread.
     bool get(const SnmpTarget &target, const QStringList &oids, SnmpCallback callback);
     bool getNext(const SnmpTarget &target, const QStringList &oids, SnmpCallback callback);
     bool getBulk(const SnmpTarget &target, const QStringList &oids, int nonRepeaters, int maxRepetitions,

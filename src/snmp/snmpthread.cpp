@@ -130,7 +130,8 @@ void snmp_thread::takeUpChangedSettings()
 void snmp_thread::registerTraps()
 {
     m_registeredTrapPort = quint16(m_trapPort);
-    if (!snmpSession)
+    // A session that could not be opened was reported already.
+    if (!snmpSession || !snmpSession->isValid())
         return;
     snmpSession->stopListening();
     QString error;

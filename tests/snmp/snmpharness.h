@@ -73,6 +73,9 @@ public:
 
     ~SnmpHarness()
     {
+        // No callback may be running into the thread object while it goes.
+        if (snmpSession)
+            snmpSession->stopEventThread();
         thread.reset();
         closeSnmpSession();
         takeEvents();

@@ -2,7 +2,10 @@
 #include "tempdatadir.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTest>
+
+Q_DECLARE_METATYPE(UsmUser)
 
 namespace {
 UsmUser makeUser(const QString &name, UsmAuthProtocol a = UsmAuthProtocol::None, const QString &ap = {},
@@ -41,6 +44,8 @@ private slots:
     void changeHandler();
     void savedFileIsPrivate();
     void loadMissingAndCorruptFile();
+    void provisioningScript_data();
+    void provisioningScript();
 };
 
 void TestUsmUsers::roundTrip()
@@ -177,6 +182,54 @@ void TestUsmUsers::loadMissingAndCorruptFile()
     QVERIFY(r.fileFound);
     QVERIFY(r.damaged);
     QCOMPARE(table.userNames(), QStringList{"kept"});
+}
+
+void TestUsmUsers::provisioningScript_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<UsmUser>("user");
+    using A = UsmAuthProtocol;
+    using P = UsmPrivProtocol;
+    QTest::newRow("no security") << QStringList{"plain"} << UsmUser{"plain", A::None, {}, P::None, {}};
+    QTest::newRow("MD5 only") << QStringList{"m", "--auth", "MD5", "--auth-pass", "md5authpass"}
+                              << UsmUser{"m", A::HmacMd5, "md5authpass", P::None, {}};
+    QTest::newRow("MD5/DES") << QStringList{"md5des", "--auth", "MD5",         "--auth-pass", "a-pass",
+                                            "--priv", "DES",    "--priv-pass", "p-pass"}
+                             << UsmUser{"md5des", A::HmacMd5, "a-pass", P::Des, "p-pass"};
+    QTest::newRow("SHA/AES128") << QStringList{"s",      "--auth",      "SHA", "--auth-pass", "a", "--priv",
+                                               "AES128", "--priv-pass", "p"}
+                                << UsmUser{"s", A::HmacSha, "a", P::Aes128, "p"};
+    QTest::newRow("SHA-256/AES256 non-ASCII")
+        << QStringList{"用户",   "--auth", "SHA-256",     "--auth-pass", "pässwörd",
+                       "--priv", "AES256", "--priv-pass", "geheim"}
+        << UsmUser{"用户", A::HmacSha256, "pässwörd", P::Aes256, "geheim"};
+    QTest::newRow("SHA-512/AES192") << QStringList{"x",      "--auth",      "SHA-512", "--auth-pass", "a", "--priv",
+                                                   "AES192", "--priv-pass", "p"}
+                                    << UsmUser{"x", A::HmacSha512, "a", P::Aes192, "p"};
+}
+
+// scripts/usm-users writes what the application reads, and reads what it writes.
+void TestUsmUsers::provisioningScript()
+{
+    QFETCH(QStringList, args);
+    QFETCH(UsmUser, user);
+    TempDataDir dir;
+    const QString script = qEnvironmentVariable("VOLTIGUARD_SOURCE_DIR") + "/scripts/usm-users";
+    UsmUserTable table;
+    table.addUser(makeUser("first"));
+    QVERIFY(table.save(usmUsersFilePath()));
+    QProcess p;
+    p.start("python3", QStringList{script, usmUsersFilePath(), "add"} + args);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(table.load(usmUsersFilePath()).damaged, false);
+    QCOMPARE(table.users(), (QList<UsmUser>{makeUser("first"), user}));
+
+    p.start("python3", QStringList{script, usmUsersFilePath(), "list"});
+    QVERIFY(p.waitForFinished(10000));
+    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(1).startsWith(user.name + '\t'));
 }
 
 QTEST_GUILESS_MAIN(TestUsmUsers)
