@@ -104,8 +104,10 @@ PopupAction Countdown::popupAction(const Params &p)
         popupClosed();
         return PopupAction::Close;
     }
+    // From the request on nothing is created or counted; a popup that is up shows
+    // the same 00:00:00 as the status bar.
     if (m_countdownSecs == 0)
-        return PopupAction::None;
+        return m_popupShown ? PopupAction::Refresh : PopupAction::None;
     if (m_popupShown) {
         m_alarmTick = 0;
         return PopupAction::Refresh;

@@ -2,9 +2,12 @@
 
 #include "config/params.h"
 #include "config/settingsdialog.h"
+#include "eventlog/logdialog.h"
+#include "eventlog/logstore.h"
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
+#include "platform/accessibility.h"
 #include "platform/desktopautomation.h"
 #include "platform/poweroff.h"
 #include "shutdown/closedialog.h"
@@ -21,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProcess>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -49,8 +53,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
-    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
     pollThread.start();
+
+    logDialog = std::make_unique<LogDialog>();
+    logDialog->setWindowTitle(tr("Event Log"));
+    logDialog->setWindowFlags(Qt::WindowCloseButtonHint);
+    logDialog->setWindowIcon(QIcon(QStringLiteral(":/file/images/log.png")));
+    connect(logDialog.get(), &LogDialog::cleanLog, this, &MainWindow::logClickSlots);
+    connect(this, &MainWindow::refreshLog, logDialog.get(), &LogDialog::insertLog);
+    connect(ui->bt_log, &BtnWidget::clicked, this, &MainWindow::bt_log_clicked);
+    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
+    // Applications expose their dialogs only when accessibility is on as they start.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 }
 
 MainWindow::~MainWindow()
@@ -76,6 +91,7 @@ void MainWindow::initialise()
     setWindowTitle(appTitle);
     upsStatus.reset();
     showStatus();
+    logClickSlots();
     ui->td_ip->setText(params.ip);
 }
 
@@ -195,6 +211,7 @@ void MainWindow::timerslots()
 {
     clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd")));
     showStatus();
+    flushPendingEvents();
 
     // The countdown comes last: a shutdown it starts follows everything above.
     evaluateConditions();
@@ -317,6 +334,55 @@ void MainWindow::bt_close_clicked()
     dialog.setWindowFlags(Qt::WindowCloseButtonHint);
     dialog.setWindowIcon(QIcon(QStringLiteral(":/file/images/close.png")));
     dialog.exec();
+}
+
+void MainWindow::flushPendingEvents()
+{
+    QString ip;
+    {
+        QReadLocker locker(&snmpParamLock);
+        ip = params.ip;
+    }
+    const std::optional<FlushResult> flushed = writePendingEvents(ip);
+    if (!flushed)
+        return;
+    if (flushed->newest)
+        fillRecentModel(*flushed->newest, tr("IP"));
+    if (logDialogOpen)
+        emit refreshLog();
+}
+
+void MainWindow::logClickSlots()
+{
+    const bool first = !recentModel;
+    if (first)
+        recentModel = new QStandardItemModel(this);
+    const std::optional<QList<LogRow>> rows = LogDatabase(LogDatabase::viewConnection).newestRows(recentEventCount);
+    // A log that cannot be read leaves the table as it was; the very first time it gets its headers.
+    if (rows || first)
+        fillRecentModel(rows.value_or(QList<LogRow>()), tr("ip"));
+}
+
+void MainWindow::fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader)
+{
+    recentModel->clear();
+    recentModel->setColumnCount(3);
+    recentModel->setHeaderData(0, Qt::Horizontal, tr("Date/Time"), Qt::EditRole);
+    recentModel->setHeaderData(1, Qt::Horizontal, ipHeader, Qt::EditRole);
+    recentModel->setHeaderData(2, Qt::Horizontal, tr("Event"), Qt::EditRole);
+    for (const LogRow &row : rows)
+        recentModel->appendRow({new QStandardItem(row.time), new QStandardItem(row.ip), new QStandardItem(row.event)});
+    ui->tableView->setModel(recentModel);
+    ui->tableView->setColumnWidth(0, 150);
+}
+
+void MainWindow::bt_log_clicked()
+{
+    logDialogOpen = true;
+    logDialog->initView();
+    logDialog->exec();
+    // The dialog is only ever closed (result 0), so the flag always drops here.
+    logDialogOpen = false;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

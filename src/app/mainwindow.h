@@ -10,7 +10,10 @@
 namespace Ui {
 class MainWindow;
 }
+class LogDialog;
+struct LogRow;
 class QLabel;
+class QStandardItemModel;
 class QTimer;
 class ShutdownSequence;
 class SmartHomeMsg;
@@ -40,7 +43,9 @@ public slots:
     void bt_set_clicked();
     void bt_close_clicked();
     void ShowMessageClicked();
+    void bt_log_clicked();
     void timerslots();
+    void logClickSlots();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -57,6 +62,8 @@ private:
     void showAlarmPopup(const CountdownTick &tick);
     void closeAlarmPopup();
     bool shutdownSystem();
+    void flushPendingEvents();
+    void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
     std::unique_ptr<Ui::MainWindow> ui;
     snmp_thread pollThread;
@@ -73,4 +80,6 @@ private:
     bool timesSnapshotPending = true;
     TimesSnapshot timesSnapshot;
     std::unique_ptr<ShutdownSequence> shutdownSequence;
+    QStandardItemModel *recentModel = nullptr;
+    std::unique_ptr<LogDialog> logDialog;
 };

@@ -1,6 +1,9 @@
 #include "platform/desktopautomation.h"
 
 #include "platform/nulldesktop.h"
+#ifdef VOLTIGUARD_DESKTOP_X11
+#include "platform/linuxdesktop.h"
+#endif
 
 bool DesktopAutomation::hasApplicationWindow(qint64 pid)
 {
@@ -14,5 +17,9 @@ bool DesktopAutomation::hasApplicationWindow(qint64 pid)
 
 std::unique_ptr<DesktopAutomation> createDesktopAutomation()
 {
+#ifdef VOLTIGUARD_DESKTOP_X11
+    if (std::unique_ptr<LinuxDesktop> desktop = LinuxDesktop::create())
+        return desktop;
+#endif
     return std::make_unique<NullDesktop>();
 }

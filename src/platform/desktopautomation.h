@@ -83,7 +83,8 @@ public:
 
     // Every ordinary application window, frontmost first: shown (minimised ones
     // too), offering minimise or maximise, with a non-empty title; never desktops,
-    // docks, panels, file managers, dialogs or windows transient for another.
+    // docks, panels, file managers, dialogs, windows transient for another, or
+    // windows of this process.
     virtual QList<WindowInfo> applicationWindows() = 0;
     // The process that owns the window; 0 when unknown or the window is gone.
     virtual qint64 windowProcessId(WindowHandle window) = 0;

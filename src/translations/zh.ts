@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>CloseDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>the last closed program:</source>
+        <translation>上次关闭的程序：</translation>
+    </message>
+    <message>
+        <source>the last saved program:</source>
+        <translation>上次保存的文件:</translation>
+    </message>
+    <message>
+        <source>the last shut down time:</source>
+        <translation>上次关机的时间：</translation>
+    </message>
+</context>
+<context>
     <name>DialogAddUser</name>
     <message>
         <source>&amp;OK</source>
@@ -14,6 +37,71 @@
     <message>
         <source>Dialog</source>
         <translation>SNMP版本</translation>
+    </message>
+</context>
+<context>
+    <name>LogDialog</name>
+    <message>
+        <source>Cannot open file for writting</source>
+        <translation>无法导出文件</translation>
+    </message>
+    <message>
+        <source>Clean</source>
+        <translation>清除</translation>
+    </message>
+    <message>
+        <source>Data had saved in %1!</source>
+        <translation>文件保存在%1！</translation>
+    </message>
+    <message>
+        <source>Date/Time</source>
+        <translation>日期/时间</translation>
+    </message>
+    <message>
+        <source>Date/Time,IP,Event
+</source>
+        <translation>日期/时间,IP,事件
+</translation>
+    </message>
+    <message>
+        <source>Delete Records?</source>
+        <translation>是否删除记录？</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>事件</translation>
+    </message>
+    <message>
+        <source>Event Log</source>
+        <translation>事件记录</translation>
+    </message>
+    <message>
+        <source>Export Succeed!</source>
+        <translation>导出成功！</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>Print</source>
+        <translation>打印</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <translation>IP</translation>
+    </message>
+    <message>
+        <source>warning</source>
+        <translation>告警</translation>
     </message>
 </context>
 <context>
@@ -510,6 +598,34 @@
     <message>
         <source>trap port</source>
         <translation>trap端口</translation>
+    </message>
+</context>
+<context>
+    <name>SmartHomeMsg</name>
+    <message>
+        <source>
+%1:%2:%3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1:%2:%3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Shut down the operating system Countdown:</source>
+        <translation>关闭操作系统倒计时时间:</translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Widget</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>

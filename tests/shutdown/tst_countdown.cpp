@@ -188,6 +188,9 @@ void TestCountdown::scenarios_data()
         << "Utility_para=1 Utility_time=2 AlarmBox_time=3"
         << "U*2 x U*5 -*1 U*4" << QStringList{} << QList<int>{} << QStringList{"0+", "2x", "4+", "7-", "10+"}
         << QList<int>{};
+    QTest::newRow("no popup is created once the request is made")
+        << "Utility_para=1 Utility_time=1 AlarmBox_time=65"
+        << "U*2 x U*80" << QStringList{"70:00:00:00"} << QList<int>{59} << QStringList{"0+", "2x"} << QList<int>{};
     QTest::newRow("AlarmBox_time 0 never brings it back")
         << "Utility_para=1 Utility_time=1 AlarmBox_time=0"
         << "U*2 x U*70 -*1 U*30" << QStringList{} << QList<int>{59} << QStringList{"0+", "2x"} << QList<int>{};
@@ -246,8 +249,7 @@ void TestCountdown::oneMinuteReadsEverySecond()
     }
     QCOMPARE(t.ticks.at(59).countdownSecs, 0);
     QCOMPARE(t.ticks.at(59).shutdownRequests, 1);
-    // The popup is left alone on the tick of the request.
-    QCOMPARE(t.ticks.at(59).popup, PopupAction::None);
+    QCOMPARE(t.ticks.at(59).popup, PopupAction::Refresh);
 }
 
 void TestCountdown::countersResetWhenAgentIsLost()

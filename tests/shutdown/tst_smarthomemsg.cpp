@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 
 namespace {
 QRect workArea()
@@ -51,6 +52,7 @@ private slots:
     void rightButtonIsSwallowed();
     void everyClosePathEmitsTheSignal_data();
     void everyClosePathEmitsTheSignal();
+    void chineseTexts();
 };
 
 void TestSmartHomeMsg::startsBelowTheWorkAreaAndSlidesIn()
@@ -261,6 +263,19 @@ void TestSmartHomeMsg::everyClosePathEmitsTheSignal()
     else
         QTest::mouseClick(panel->findChild<QToolButton *>(path), Qt::LeftButton);
     QCOMPARE(spy.count(), 1);
+}
+
+void TestSmartHomeMsg::chineseTexts()
+{
+    QTranslator zh;
+    QVERIFY(zh.load(QStringLiteral(":/file/zh.qm")));
+    QCoreApplication::installTranslator(&zh);
+    SmartHomeMsg panel("告警框", QString());
+    panel.setCountdownText(QStringLiteral("市电故障\n"), QTime(0, 9, 58));
+    QCoreApplication::removeTranslator(&zh);
+    QCOMPARE(panel.findChild<QLabel *>("textBrowser")->text(),
+             QStringLiteral("市电故障\n\n关闭操作系统倒计时时间:00:09:58"));
+    QCOMPARE(panel.findChild<QToolButton *>("tb_ignore")->text(), QStringLiteral("关闭"));
 }
 
 QTEST_MAIN(TestSmartHomeMsg)

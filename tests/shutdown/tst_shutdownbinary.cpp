@@ -1,0 +1,153 @@
+// End to end: the real binary on a private desktop polls the simulated UPS agent;
+// a utility failure with "Utility_time" 1 counts down in the status bar and the
+// alarm popup, starts the external program once, powers off through the logind
+// mock exactly once, and the tick after that writes event 11 to log.db.
+#include "accessiblenames.h"
+#include "binaryrun.h"
+#include "desktopsession.h"
+#include "logindmock.h"
+#include "upsagentfixture.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+namespace {
+const QString countdownPrefix = QStringLiteral("Countdown of Shutdown:");
+const QString popupPrefix = QStringLiteral("Utility Fail\n\nShut down the operating system Countdown:");
+
+QList<int> loggedIds(const QString &path)
+{
+    QList<int> ids;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e"));
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("select id from log order by rowid"))) {
+                while (q.next())
+                    ids << q.value(0).toInt();
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e"));
+    return ids;
+}
+
+int secondsOf(const QString &text)
+{
+    const QStringList hms = text.mid(countdownPrefix.size()).split(QLatin1Char(':'));
+    return hms.size() == 3 ? hms[0].toInt() * 3600 + hms[1].toInt() * 60 + hms[2].toInt() : -1;
+}
+} // namespace
+
+class TestShutdownBinary : public QObject
+{
+    Q_OBJECT
+private slots:
+    void utilityFailureShutsDownOnce();
+};
+
+void TestShutdownBinary::utilityFailureShutsDownOnce()
+{
+    QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"),
+             "DBUS_SYSTEM_BUS_ADDRESS is unset; refusing to start a binary that powers off");
+    DesktopSession session;
+    QString error;
+    QVERIFY2(session.start(&error), qPrintable(error));
+    LogindMock logind;
+    QVERIFY2(logind.start(), qPrintable(logind.error()));
+    UpsAgentFixture agent;
+    QVERIFY(agent.start());
+
+    QTemporaryDir scratch;
+    const QString marker = scratch.filePath(QStringLiteral("marker"));
+    const QString script = scratch.filePath(QStringLiteral("before-shutdown"));
+    QFile f(script);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8());
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    BinaryRun run;
+    run.dataDir().writeParams({{"snmp_port_poll", agent.port()},
+                               {"msgVersion", 2},
+                               {"snmp_community", "public"},
+                               {"shutdown", true},
+                               {"Utility_para", true},
+                               {"Utility_time", 1},
+                               {"exte_flag", true},
+                               {"exte_param", script},
+                               {"exte_time", 1}});
+    const QProcessEnvironment desktop = session.environment();
+    for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM"})
+        run.environment().insert(QString::fromLatin1(name), desktop.value(QString::fromLatin1(name)));
+    run.environment().insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+    QVERIFY(logind.ownsSystemBusVariable());
+    run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), logind.address());
+    QVERIFY(run.start());
+    const qint64 pid = run.process().processId();
+
+    // Up and answering, nothing counts yet.
+    QVERIFY(DesktopSession::waitFor(
+        [&] {
+            const QStringList names = accessibleNames(pid);
+            return names.contains(QStringLiteral("Countdown of Shotdown:NO")) &&
+                   names.contains(QStringLiteral("Agent and UPS Connected"));
+        },
+        20000));
+    QVERIFY(agent.raise(QStringLiteral("utility")));
+
+    QStringList countdown; // status-bar texts in the order they appeared
+    bool popupSeen = false;
+    bool titleSeen = false;
+    QDeadlineTimer deadline(120000);
+    while (!deadline.hasExpired() && logind.calls(QStringLiteral("PowerOff")).isEmpty()) {
+        const QStringList names = accessibleNames(pid);
+        for (const QString &n : names) {
+            if (n.startsWith(countdownPrefix) && (countdown.isEmpty() || countdown.last() != n))
+                countdown << n;
+            popupSeen |= n.startsWith(popupPrefix);
+            titleSeen |= n == QLatin1String("Alarm Prompt Dialog");
+        }
+        QTest::qWait(150);
+    }
+    QCOMPARE(logind.calls(QStringLiteral("PowerOff")).size(), 1);
+    QCOMPARE(logind.calls(QStringLiteral("PowerOff")).first().args, QVariantList{false});
+    QVERIFY(DesktopSession::waitFor(
+        [&] { return accessibleNames(pid).contains(countdownPrefix + QStringLiteral("00:00:00")); }, 5000));
+    countdown << countdownPrefix + QStringLiteral("00:00:00");
+    countdown.removeDuplicates();
+
+    QVERIFY2(!countdown.isEmpty(), "no countdown in the status bar");
+    QCOMPARE(countdown.first(), countdownPrefix + QStringLiteral("00:01:00"));
+    QCOMPARE(countdown.last(), countdownPrefix + QStringLiteral("00:00:00"));
+    for (int i = 1; i < countdown.size(); ++i)
+        QVERIFY2(secondsOf(countdown[i]) < secondsOf(countdown[i - 1]), qPrintable(countdown.join(", ")));
+    // Read every 150 ms, a second-long text is rarely missed; a few may be under load.
+    QVERIFY2(countdown.size() >= 50, qPrintable(countdown.join(", ")));
+    QVERIFY(popupSeen);
+    QVERIFY(titleSeen);
+
+    // The tick after the power-off writes its event; the machine "stays on", so no
+    // second request follows.
+    const QString logDb = run.dataDir().file(QStringLiteral("log.db"));
+    QVERIFY(DesktopSession::waitFor([&] { return loggedIds(logDb).contains(11); }, 5000));
+    QTest::qWait(3000);
+    QCOMPARE(logind.calls(QStringLiteral("PowerOff")).size(), 1);
+    const QList<int> ids = loggedIds(logDb);
+    QCOMPARE(ids.count(11), 1);
+    QVERIFY(ids.indexOf(0) >= 0 && ids.indexOf(0) < ids.indexOf(11));
+
+    QFile m(marker);
+    QVERIFY(m.open(QIODevice::ReadOnly));
+    QCOMPARE(m.readAll(), QByteArray("started\n"));
+
+    run.stop();
+}
+
+QTEST_GUILESS_MAIN(TestShutdownBinary)
+#include "tst_shutdownbinary.moc"
