@@ -325,6 +325,9 @@ void MainWindow::bt_set_clicked()
     }
     applyAutoStart();
     saveParams();
+    // Document saving switched on now reaches the applications started from here on.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 }
 
 void MainWindow::bt_close_clicked()
