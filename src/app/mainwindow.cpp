@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "config/params.h"
+#include "config/settingsdialog.h"
 #include "eventlog/logdialog.h"
 #include "eventlog/logstore.h"
 #include "model/logevent.h"
@@ -13,6 +14,7 @@
 #include "shutdown/shutdownsequence.h"
 #include "shutdown/smarthomemsg.h"
 #include "snmp/snmpengine.h"
+#include "snmp/usmusers.h"
 #include "ui_mainwindow.h"
 #include "widgets/aboutdialog.h"
 #include "widgets/btnwidget.h"
@@ -156,6 +158,7 @@ void MainWindow::configureForm()
         b.label->hide();
     }
     connect(ui->bt_about, &BtnWidget::clicked, this, &MainWindow::bt_about_clicked);
+    connect(ui->bt_set, &BtnWidget::clicked, this, &MainWindow::bt_set_clicked);
     connect(ui->bt_close, &BtnWidget::clicked, this, &MainWindow::bt_close_clicked);
 
     ui->label_utility->setText(eventText(UtilityFail));
@@ -346,6 +349,53 @@ void MainWindow::ShowMessageClicked()
 bool MainWindow::shutdownSystem()
 {
     return shutdownSequence->shutdownSystem();
+}
+
+void MainWindow::bt_set_clicked()
+{
+    if (timesSnapshotPending) {
+        timesSnapshotPending = false;
+        timesSnapshot = {params.Utility_time, params.Bat_time, params.UPS_time, params.AlarmBox_time};
+    }
+
+    // Without a usable session there is no engine; the users are then edited from
+    // the file, so that saving with SNMPv3 does not write an empty table over it.
+    UsmUserTable fileUsers;
+    UsmUserTable *users = snmpV3 ? &snmpV3->usm() : &fileUsers;
+    if (!snmpV3)
+        fileUsers.load(usmUsersFilePath());
+
+    SettingsDialog dialog(*users);
+    dialog.setWindowTitle(tr("Settings"));
+    dialog.setWindowFlags(Qt::WindowCloseButtonHint);
+    dialog.setWindowIcon(QIcon(QStringLiteral(":/file/images/set.png")));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    const struct
+    {
+        int value;
+        int &snapshot;
+    } times[] = {{params.Utility_time, timesSnapshot.Utility_time},
+                 {params.Bat_time, timesSnapshot.Bat_time},
+                 {params.UPS_time, timesSnapshot.UPS_time},
+                 {params.AlarmBox_time, timesSnapshot.AlarmBox_time}};
+    for (const auto &t : times) {
+        if (t.value == t.snapshot)
+            continue;
+        t.snapshot = t.value;
+        if (alarmPopup)
+            closeAlarmPopup();
+    }
+    {
+        QReadLocker locker(&snmpParamLock);
+        ui->td_ip->setText(params.ip);
+    }
+    applyAutoStart();
+    saveParams();
+    // Document saving switched on now reaches the applications started from here on.
+    if (params.exte_save)
+        enableDesktopAccessibility();
 }
 
 void MainWindow::bt_close_clicked()

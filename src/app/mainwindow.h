@@ -42,6 +42,7 @@ signals:
     void refreshLog();
 
 public slots:
+    void bt_set_clicked();
     void bt_close_clicked();
     void ShowMessageClicked();
     void bt_log_clicked();

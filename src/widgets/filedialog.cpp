@@ -26,11 +26,11 @@ QString getOpenFileName(QWidget *parent, const QString &caption, const QString &
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
-QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir)
+QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir, QFileDialog::Options options)
 {
     if (!nextNames().isEmpty())
         return nextNames().dequeue();
-    return QFileDialog::getExistingDirectory(parent, caption, dir);
+    return QFileDialog::getExistingDirectory(parent, caption, dir, options);
 }
 
 void setNextFileName(const QString &name)
