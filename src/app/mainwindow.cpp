@@ -25,9 +25,9 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QStandardItemModel>
-#include <QMenu>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -258,21 +258,35 @@ void MainWindow::showStatus()
 {
     const LampSwitches switches{params.Utility_para, params.Bat_para, params.UPS_para};
     const StatusView v = statusView(upsStatus.snapshot(), switches, blinkPhase);
-    stateLabel->setText(v.stateText);
-    setTextColour(ui->td_ip, v.colour);
-    setTextColour(stateLabel, v.colour);
-    QPixmap picture(v.picture);
-    if (v.pictureSize.isValid())
-        picture = picture.scaled(v.pictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    ui->stateicon->setPixmap(picture);
-    setLamp(ui->state_utility, v.utilityLamp);
-    setLamp(ui->state_battery, v.batteryLamp);
-    setLamp(ui->state_ups, v.upsLamp);
+    // Runs every second: only what changed is handed to the widgets, so a steady
+    // state costs no repaint.
+    const StatusView &old = shownStatus;
+    if (v.stateText != old.stateText)
+        stateLabel->setText(v.stateText);
+    if (v.colour != old.colour) {
+        setTextColour(ui->td_ip, v.colour);
+        setTextColour(stateLabel, v.colour);
+    }
+    if (v.picture != old.picture || v.pictureSize != old.pictureSize) {
+        QPixmap picture(v.picture);
+        if (v.pictureSize.isValid())
+            picture = picture.scaled(v.pictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        ui->stateicon->setPixmap(picture);
+    }
+    if (v.utilityLamp != old.utilityLamp)
+        setLamp(ui->state_utility, v.utilityLamp);
+    if (v.batteryLamp != old.batteryLamp)
+        setLamp(ui->state_battery, v.batteryLamp);
+    if (v.upsLamp != old.upsLamp)
+        setLamp(ui->state_ups, v.upsLamp);
     trayToolTip = v.toolTip;
     if (trayIcon) {
-        trayIcon->setIcon(QIcon(v.trayIcon));
-        trayIcon->setToolTip(trayToolTip);
+        if (v.trayIcon != old.trayIcon)
+            trayIcon->setIcon(QIcon(v.trayIcon));
+        if (v.toolTip != old.toolTip)
+            trayIcon->setToolTip(trayToolTip);
     }
+    shownStatus = v;
 }
 
 void MainWindow::timerslots()

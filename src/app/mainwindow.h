@@ -3,6 +3,8 @@
 #include "app/countdown.h"
 #include "snmp/snmpthread.h"
 
+#include "model/statusview.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <memory>
@@ -84,6 +86,7 @@ private:
     QAction *restoreAction = nullptr;
     QAction *quitAction = nullptr;
     int blinkPhase = 0;
+    StatusView shownStatus;
     QString trayToolTip;
 
     Countdown countdown;
