@@ -131,7 +131,18 @@ quint64 statesOf(const QDBusMessage &reply)
     return states;
 }
 
-QList<std::pair<QString, QString>> refsOf(const QDBusMessage &reply)
+QVariant firstValue(const QDBusMessage &reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    QVariant value = reply.arguments().constFirst();
+    if (value.canConvert<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    return value;
+}
+} // namespace
+
+QList<std::pair<QString, QString>> atspiReferences(const QDBusMessage &reply)
 {
     QList<std::pair<QString, QString>> refs;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -149,17 +160,6 @@ QList<std::pair<QString, QString>> refsOf(const QDBusMessage &reply)
     arg.endArray();
     return refs;
 }
-
-QVariant firstValue(const QDBusMessage &reply)
-{
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {};
-    QVariant value = reply.arguments().constFirst();
-    if (value.canConvert<QDBusVariant>())
-        value = value.value<QDBusVariant>().variant();
-    return value;
-}
-} // namespace
 
 AtspiClient::AtspiClient(QString fallbackAddress)
     : m_fallbackAddress(std::move(fallbackAddress)),
@@ -210,7 +210,7 @@ QDBusMessage AtspiClient::call(const QString &service, const QString &path, cons
 QList<AtspiClient::Node> AtspiClient::children(const QString &service, const QString &path, bool withNames)
 {
     QList<Node> nodes;
-    const auto refs = refsOf(call(service, path, accessibleInterface, QStringLiteral("GetChildren")));
+    const auto refs = atspiReferences(call(service, path, accessibleInterface, QStringLiteral("GetChildren")));
     if (refs.isEmpty())
         return nodes;
     // One round of calls for all children at once: each round trip to a toolkit
@@ -295,7 +295,8 @@ QList<UiElement> AtspiClient::dialogWindows(qint64 pid)
     QList<UiElement> result;
     if (pid <= 0 || pid == getpid() || !connected())
         return result;
-    const auto apps = refsOf(call(registryService, rootPath, accessibleInterface, QStringLiteral("GetChildren")));
+    const auto apps =
+        atspiReferences(call(registryService, rootPath, accessibleInterface, QStringLiteral("GetChildren")));
     for (const auto &[service, path] : apps) {
         if (servicePid(service) != pid)
             continue;

@@ -3,10 +3,15 @@
 #include "platform/desktopautomation.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QHash>
 #include <QMutex>
 #include <QString>
 #include <functional>
+
+// The (service, object path) pairs of an AT-SPI reply carrying an array of references,
+// such as GetChildren; empty for an error or an unexpected reply.
+QList<std::pair<QString, QString>> atspiReferences(const QDBusMessage &reply);
 
 // Other processes' windows, buttons and text fields through AT-SPI 2: plain D-Bus
 // calls on the desktop's accessibility bus (no libatspi, which is slow beside a

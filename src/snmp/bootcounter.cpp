@@ -1,9 +1,9 @@
 #include "bootcounter.h"
 
+#include "config/privatefile.h"
+
 #include <QFile>
 #include <QList>
-#include <QTemporaryFile>
-#include <cstdio>
 
 namespace {
 QList<QByteArray> readLines(const QString &path)
@@ -39,12 +39,5 @@ bool saveBootCounter(const QString &path, const QByteArray &engineId, quint32 bo
             out += fields[0] + ' ' + fields[1] + '\n';
     }
     out += hex + ' ' + QByteArray::number(boots) + '\n';
-    QTemporaryFile tmp(path + QStringLiteral(".XXXXXX"));
-    if (!tmp.open() || tmp.write(out) != out.size() || !tmp.flush())
-        return false;
-    tmp.close();
-    if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        return false;
-    tmp.setAutoRemove(false);
-    return true;
+    return writePrivateFile(path, out);
 }

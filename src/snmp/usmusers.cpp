@@ -1,11 +1,10 @@
 #include "usmusers.h"
 
 #include "config/datadir.h"
+#include "config/privatefile.h"
 
 #include <QFile>
-#include <QTemporaryFile>
 #include <algorithm>
-#include <cstdio>
 
 // usm_users.bin:
 //   8 bytes  magic "VGUSM\0\0\1" (the last byte is the format version)
@@ -210,18 +209,7 @@ UsmUserTable::LoadResult UsmUserTable::load(const QString &path)
 bool UsmUserTable::save(const QString &path) const
 {
     const QByteArray data = encode(users());
-    // QTemporaryFile is created 0600, so the credentials are never readable by others,
-    // not even for the moment before the rename.
-    QTemporaryFile tmp(path + QStringLiteral(".XXXXXX"));
-    if (!tmp.open())
-        return false;
-    if (tmp.write(data) != data.size() || !tmp.flush())
-        return false;
-    tmp.close();
-    if (std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        return false;
-    tmp.setAutoRemove(false);
-    return true;
+    return writePrivateFile(path, data);
 }
 
 void UsmUserTable::setChangeHandler(std::function<void(const QString &)> handler)

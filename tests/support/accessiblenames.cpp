@@ -1,4 +1,5 @@
 #include "accessiblenames.h"
+#include "platform/atspiclient.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -36,23 +37,8 @@ QDBusMessage call(const QString &service, const QString &path, const QString &in
 
 QList<std::pair<QString, QString>> children(const QString &service, const QString &path)
 {
-    QList<std::pair<QString, QString>> refs;
-    const QDBusMessage reply =
-        call(service, path, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetChildren"));
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return refs;
-    const QDBusArgument arg = reply.arguments().constFirst().value<QDBusArgument>();
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        QString s;
-        QDBusObjectPath p;
-        arg.beginStructure();
-        arg >> s >> p;
-        arg.endStructure();
-        refs.append({s, p.path()});
-    }
-    arg.endArray();
-    return refs;
+    return atspiReferences(
+        call(service, path, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetChildren")));
 }
 
 QString name(const QString &service, const QString &path)

@@ -1,4 +1,5 @@
 #include "desktopsession.h"
+#include "platform/atspiclient.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -62,23 +63,8 @@ QDBusMessage atspiCall(const QString &service, const QString &path, const QStrin
 
 QList<std::pair<QString, QString>> atspiChildren(const QString &service, const QString &path)
 {
-    QList<std::pair<QString, QString>> refs;
-    const QDBusMessage reply =
-        atspiCall(service, path, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetChildren"));
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return refs;
-    const QDBusArgument arg = reply.arguments().constFirst().value<QDBusArgument>();
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        QString s;
-        QDBusObjectPath p;
-        arg.beginStructure();
-        arg >> s >> p;
-        arg.endStructure();
-        refs.append({s, p.path()});
-    }
-    arg.endArray();
-    return refs;
+    return atspiReferences(
+        atspiCall(service, path, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetChildren")));
 }
 
 quint64 atspiStates(const QString &service, const QString &path)
