@@ -4,9 +4,9 @@
 
 namespace MessageBox {
 namespace {
-QQueue<int> &answers()
+QQueue<std::function<int()>> &answers()
 {
-    static QQueue<int> queue;
+    static QQueue<std::function<int()>> queue;
     return queue;
 }
 } // namespace
@@ -15,7 +15,7 @@ int exec(QMessageBox &box)
 {
     shownBoxes().append(Shown{box.windowTitle(), box.text(), box.icon()});
     if (!answers().isEmpty())
-        return answers().dequeue();
+        return answers().dequeue()();
     return box.exec();
 }
 
@@ -27,7 +27,12 @@ void warning(QWidget *parent, const QString &title, const QString &text)
 
 void setNextAnswer(int answer)
 {
-    answers().enqueue(answer);
+    answers().enqueue([answer] { return answer; });
+}
+
+void setNextAnswer(std::function<int()> answer)
+{
+    answers().enqueue(std::move(answer));
 }
 
 QList<Shown> &shownBoxes()

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <functional>
 
 // Every modal box of the application goes through here, so that tests can answer
 // a box without showing it and check what it said.
@@ -19,5 +20,7 @@ int exec(QMessageBox &box);
 void warning(QWidget *parent, const QString &title, const QString &text);
 
 void setNextAnswer(int answer);
+// The answer is computed when the box comes up: lets a test act at that moment.
+void setNextAnswer(std::function<int()> answer);
 QList<Shown> &shownBoxes();
 } // namespace MessageBox

@@ -121,11 +121,16 @@ void TestSnmpSession::createFailureShowsOneBox()
     // Everything the window loads once is loaded by a first window.
     std::make_unique<MainWindow>().reset();
     MessageBox::shownBoxes().clear();
-    MessageBox::setNextAnswer(QMessageBox::Ok);
 
     // One descriptor left: enough for the files, not for the session's sockets.
     rlimit saved{};
     QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    // The limit is lifted as the box comes up, before the polling thread starts:
+    // its event loop needs descriptors of its own.
+    MessageBox::setNextAnswer([saved] {
+        setrlimit(RLIMIT_NOFILE, &saved);
+        return int(QMessageBox::Ok);
+    });
     const int lowest = dup(0);
     QVERIFY(lowest >= 0);
     close(lowest);
