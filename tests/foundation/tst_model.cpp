@@ -5,7 +5,6 @@
 
 #include <QTest>
 
-using Steps = QList<std::function<void()>>;
 Q_DECLARE_METATYPE(UpsStatusSnapshot)
 
 namespace {
@@ -28,6 +27,28 @@ UpsStatusSnapshot snap(int agent, int ups, bool utility = false, bool battery = 
     s.batteryLow = battery;
     s.upsFail = upsFail;
     return s;
+}
+
+// Runs a space-separated sequence of UpsStatus operations: answered, clear, lost,
+// unknown, forget (the detector's), maskN, setI+ / setI-.
+void apply(const QString &sequence, StatusChangeDetector *detector)
+{
+    for (const QString &op : sequence.split(' ', Qt::SkipEmptyParts)) {
+        if (op == "answered")
+            upsStatus.agentAnswered();
+        else if (op == "clear")
+            upsStatus.clearAlarms();
+        else if (op == "lost")
+            upsStatus.agentLost();
+        else if (op == "unknown")
+            upsStatus.markUnknown();
+        else if (op == "forget" && detector)
+            detector->forgetLinks();
+        else if (op.startsWith("mask"))
+            upsStatus.applyAlarmMask(op.mid(4).toInt());
+        else if (op.startsWith("set"))
+            upsStatus.setAlarm(op.mid(3, 1).toInt(), op.endsWith('+'));
+    }
 }
 } // namespace
 
@@ -66,20 +87,7 @@ private slots:
     {
         QFETCH(QString, sequence);
         QFETCH(UpsStatusSnapshot, expected);
-        for (const QString &op : sequence.split(' ', Qt::SkipEmptyParts)) {
-            if (op == "answered")
-                upsStatus.agentAnswered();
-            else if (op == "clear")
-                upsStatus.clearAlarms();
-            else if (op == "lost")
-                upsStatus.agentLost();
-            else if (op == "unknown")
-                upsStatus.markUnknown();
-            else if (op.startsWith("mask"))
-                upsStatus.applyAlarmMask(op.mid(4).toInt());
-            else if (op.startsWith("set"))
-                upsStatus.setAlarm(op.mid(3, 1).toInt(), op.endsWith('+'));
-        }
+        apply(sequence, nullptr);
         QCOMPARE(upsStatus.snapshot(), expected);
     }
 
@@ -98,8 +106,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("cycles");
         QTest::addColumn<QList<QList<int>>>("events");
-        QTest::newRow("first answer without alarms")
-            << QStringList{"answered", "clear"} << QList<QList<int>>{{7}, {9}};
+        QTest::newRow("first answer without alarms") << QStringList{"answered", "clear"} << QList<QList<int>>{{7}, {9}};
         QTest::newRow("first answer and alarm table in one poll")
             << QStringList{"answered clear"} << QList<QList<int>>{{7, 9}};
         QTest::newRow("agent lost with utility failure present, back with it")
@@ -114,16 +121,13 @@ private slots:
         QTest::newRow("two alarms in one poll")
             << QStringList{"answered clear", "mask6"} << QList<QList<int>>{{7, 9}, {0, 1}};
         QTest::newRow("all three fail and recover")
-            << QStringList{"answered clear", "mask14", "clear"}
-            << QList<QList<int>>{{7, 9}, {0, 1, 2}, {3, 4, 5}};
-        QTest::newRow("unknown alarm identifiers only")
-            << QStringList{"answered mask0"} << QList<QList<int>>{{7, 9}};
+            << QStringList{"answered clear", "mask14", "clear"} << QList<QList<int>>{{7, 9}, {0, 1, 2}, {3, 4, 5}};
+        QTest::newRow("unknown alarm identifiers only") << QStringList{"answered mask0"} << QList<QList<int>>{{7, 9}};
         QTest::newRow("comms lost trap removed")
             << QStringList{"answered mask1", "set0-"} << QList<QList<int>>{{7, 8}, {9}};
         QTest::newRow("never answers") << QStringList{"lost", "lost"} << QList<QList<int>>{{6}, {}};
-        QTest::newRow("address change is silent")
-            << QStringList{"answered clear", "unknown forget", "answered clear"}
-            << QList<QList<int>>{{7, 9}, {}, {7, 9}};
+        QTest::newRow("address change is silent") << QStringList{"answered clear", "unknown forget", "answered clear"}
+                                                  << QList<QList<int>>{{7, 9}, {}, {7, 9}};
         QTest::newRow("alarm while ups link lost is not logged")
             << QStringList{"answered mask3", "mask1", "clear"} << QList<QList<int>>{{7, 8}, {}, {9}};
     }
@@ -134,22 +138,7 @@ private slots:
         QFETCH(QList<QList<int>>, events);
         StatusChangeDetector detector;
         for (int i = 0; i < cycles.size(); ++i) {
-            for (const QString &op : cycles[i].split(' ', Qt::SkipEmptyParts)) {
-                if (op == "answered")
-                    upsStatus.agentAnswered();
-                else if (op == "clear")
-                    upsStatus.clearAlarms();
-                else if (op == "lost")
-                    upsStatus.agentLost();
-                else if (op == "unknown")
-                    upsStatus.markUnknown();
-                else if (op == "forget")
-                    detector.forgetLinks();
-                else if (op.startsWith("mask"))
-                    upsStatus.applyAlarmMask(op.mid(4).toInt());
-                else if (op.startsWith("set"))
-                    upsStatus.setAlarm(op.mid(3, 1).toInt(), op.endsWith('+'));
-            }
+            apply(cycles[i], &detector);
             const QList<LogEvent> returned = detector.detectStatusChanges();
             const QList<int> queued = drainIds();
             QCOMPARE(queued, events[i]);
@@ -168,23 +157,33 @@ private slots:
         QTest::addColumn<QString>("picture");
         QTest::addColumn<QString>("tray");
         QTest::addColumn<QString>("lamps");
-        QTest::newRow("start") << snap(3, 3) << "ubs" << "Agent Unconnected" << QColor(Qt::red) << "stop.png"
-                               << "offline_1.PNG" << "grey grey grey";
-        QTest::newRow("agent lost") << snap(1, 1, true) << "ubs" << "Agent Unconnected" << QColor(Qt::red)
-                                    << "stop.png" << "offline_1.PNG" << "grey grey grey";
-        QTest::newRow("ups unknown") << snap(0, 3) << "ubs" << "UPS Unconnected" << QColor(Qt::darkYellow)
-                                     << "question.png" << "15.png" << "grey grey grey";
-        QTest::newRow("ups lost with alarm") << snap(0, 1, true, true, true) << "ubs" << "UPS Unconnected"
-                                             << QColor(Qt::darkYellow) << "question.png" << "15.png"
+        QTest::newRow("start") << snap(3, 3) << "ubs"
+                               << "Agent Unconnected" << QColor(Qt::red) << "stop.png"
+                               << "offline_1.PNG"
+                               << "grey grey grey";
+        QTest::newRow("agent lost") << snap(1, 1, true) << "ubs"
+                                    << "Agent Unconnected" << QColor(Qt::red) << "stop.png"
+                                    << "offline_1.PNG"
+                                    << "grey grey grey";
+        QTest::newRow("ups unknown") << snap(0, 3) << "ubs"
+                                     << "UPS Unconnected" << QColor(Qt::darkYellow) << "question.png"
+                                     << "15.png"
+                                     << "grey grey grey";
+        QTest::newRow("ups lost with alarm") << snap(0, 1, true, true, true) << "ubs"
+                                             << "UPS Unconnected" << QColor(Qt::darkYellow) << "question.png"
+                                             << "15.png"
                                              << "grey grey grey";
-        QTest::newRow("connected all watched") << snap(0, 0, true, false, true) << "ubs" << "Agent and UPS Connected"
-                                               << QColor(Qt::darkGreen) << "12.png" << "online_1.png"
+        QTest::newRow("connected all watched") << snap(0, 0, true, false, true) << "ubs"
+                                               << "Agent and UPS Connected" << QColor(Qt::darkGreen) << "12.png"
+                                               << "online_1.png"
                                                << "red green red";
-        QTest::newRow("battery switch off") << snap(0, 0, true, true, false) << "us" << "Agent and UPS Connected"
-                                            << QColor(Qt::darkGreen) << "12.png" << "online_1.png"
+        QTest::newRow("battery switch off") << snap(0, 0, true, true, false) << "us"
+                                            << "Agent and UPS Connected" << QColor(Qt::darkGreen) << "12.png"
+                                            << "online_1.png"
                                             << "red grey green";
-        QTest::newRow("nothing watched") << snap(0, 0, true, true, true) << "" << "Agent and UPS Connected"
-                                         << QColor(Qt::darkGreen) << "12.png" << "online_1.png"
+        QTest::newRow("nothing watched") << snap(0, 0, true, true, true) << ""
+                                         << "Agent and UPS Connected" << QColor(Qt::darkGreen) << "12.png"
+                                         << "online_1.png"
                                          << "grey grey grey";
     }
 
