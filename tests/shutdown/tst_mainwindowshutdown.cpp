@@ -140,11 +140,7 @@ void TestMainWindowShutdown::oneMinuteUtilityFailure()
     QTemporaryDir scripts;
     const QString marker = scripts.filePath(QStringLiteral("marker"));
     const QString script = scripts.filePath(QStringLiteral("before shutdown.sh"));
-    QFile f(script);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(writeMarkerScript(script, marker));
 
     makeWindow(
         {{"Utility_para", true}, {"Utility_time", 1}, {"exte_flag", true}, {"exte_param", script}, {"exte_time", 1}});

@@ -66,11 +66,7 @@ void TestShutdownBinary::utilityFailureShutsDownOnce()
     QTemporaryDir scratch;
     const QString marker = scratch.filePath(QStringLiteral("marker"));
     const QString script = scratch.filePath(QStringLiteral("before-shutdown"));
-    QFile f(script);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8());
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(writeMarkerScript(script, marker));
 
     BinaryRun run;
     run.dataDir().writeParams({{"snmp_port_poll", agent.port()},

@@ -235,12 +235,11 @@ bool FakeDesktop::press(const UiElement &button)
 {
     QMutexLocker lock(&m_mutex);
     runDue();
-    Dialog *d = dialogOf(button);
-    const auto it = m_elements.find(button.id.mid(5).toInt());
-    if (!d || !d->shown || it == m_elements.end() || it->second.role != UiElement::Role::Button)
+    Element *e = shownElement(button, UiElement::Role::Button);
+    if (!e)
         return false;
-    record(QStringLiteral("press ") + it->second.label);
-    activate(*d, it->second);
+    record(QStringLiteral("press ") + e->label);
+    activate(*dialogOf(button), *e);
     return true;
 }
 
@@ -278,14 +277,12 @@ bool FakeDesktop::typeText(const UiElement &field, const QString &text)
 {
     QMutexLocker lock(&m_mutex);
     runDue();
-    const Dialog *d = dialogOf(field);
-    const auto it = m_elements.find(field.id.mid(5).toInt());
-    if (!d || !d->shown || it == m_elements.end() || it->second.role != UiElement::Role::EditField)
+    Element *e = shownElement(field, UiElement::Role::EditField);
+    if (!e)
         return false;
     record(QStringLiteral("typeText ") + text);
-    Element &e = it->second;
-    e.text = e.selected ? text : e.text + text;
-    e.selected = false;
+    e->text = e->selected ? text : e->text + text;
+    e->selected = false;
     return true;
 }
 
@@ -293,24 +290,20 @@ QString FakeDesktop::text(const UiElement &field)
 {
     QMutexLocker lock(&m_mutex);
     runDue();
-    const Dialog *d = dialogOf(field);
-    const auto it = m_elements.find(field.id.mid(5).toInt());
-    if (!d || !d->shown || it == m_elements.end())
-        return {};
-    return it->second.text;
+    const Element *e = shownElement(field);
+    return e ? e->text : QString();
 }
 
 bool FakeDesktop::setText(const UiElement &field, const QString &text)
 {
     QMutexLocker lock(&m_mutex);
     runDue();
-    const Dialog *d = dialogOf(field);
-    const auto it = m_elements.find(field.id.mid(5).toInt());
-    if (!d || !d->shown || it == m_elements.end() || it->second.role != UiElement::Role::EditField)
+    Element *e = shownElement(field, UiElement::Role::EditField);
+    if (!e)
         return false;
     record(QStringLiteral("setText ") + text);
-    it->second.text = text;
-    it->second.selected = false;
+    e->text = text;
+    e->selected = false;
     return true;
 }
 
@@ -381,6 +374,15 @@ FakeDesktop::Dialog *FakeDesktop::dialogOf(const UiElement &element)
     if (const auto e = m_elements.find(id); e != m_elements.end())
         return &m_dialogs.at(e->second.window);
     return nullptr;
+}
+
+FakeDesktop::Element *FakeDesktop::shownElement(const UiElement &element, std::optional<UiElement::Role> role)
+{
+    const Dialog *d = dialogOf(element);
+    const auto it = m_elements.find(element.id.mid(5).toInt());
+    if (!d || !d->shown || it == m_elements.end() || (role && it->second.role != *role))
+        return nullptr;
+    return &it->second;
 }
 
 void FakeDesktop::record(const QString &what)

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 #include <map>
+#include <optional>
 
 // A scripted desktop for testing the pre-shutdown pass without a display. It plays
 // applications that react to the close request the way real editors do, keeps its
@@ -150,6 +151,8 @@ private:
     UiElement toUi(const Dialog &d) const;
     Window *windowOf(WindowHandle handle);
     Dialog *dialogOf(const UiElement &element);
+    // The element, if its dialog is shown and it has the given role.
+    Element *shownElement(const UiElement &element, std::optional<UiElement::Role> role = std::nullopt);
     void record(const QString &what);
     void advance(qint64 ms);
     void runDue();

@@ -2,6 +2,7 @@
 
 #include "config/datadir.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <QUdpSocket>
@@ -32,4 +33,14 @@ int freeUdpPort()
     QUdpSocket socket;
     socket.bind(QHostAddress::LocalHost, 0);
     return socket.localPort();
+}
+
+bool writeMarkerScript(const QString &script, const QString &marker)
+{
+    QFile f(script);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8());
+    f.close();
+    return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

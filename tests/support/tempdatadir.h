@@ -21,3 +21,6 @@ private:
 
 // A UDP port on 127.0.0.1 on which nothing listens right now.
 int freeUdpPort();
+
+// An executable shell script that appends a line to marker each time it runs.
+bool writeMarkerScript(const QString &script, const QString &marker);
