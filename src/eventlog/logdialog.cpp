@@ -1,20 +1,31 @@
 #include "logdialog.h"
 
 #include "logexport.h"
+#include "logprint.h"
 #include "logstore.h"
 #include "logtablemodel.h"
+#include "printrangedialog.h"
 #include "ui_logdialog.h"
 #include "widgets/filedialog.h"
 #include "widgets/messagebox.h"
 #include "widgets/printdialog.h"
 
-#include <QDate>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QHeaderView>
+#include <QLocale>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QSaveFile>
-#include <QTextDocument>
 
 bool logDialogOpen = false;
+
+namespace {
+// A job that ends sooner never shows its progress.
+constexpr int progressDelayMs = 500;
+constexpr int progressUpdateMs = 100;
+} // namespace
 
 LogDialog::LogDialog(QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::LogDialog>()), model(new LogTableModel(this))
@@ -42,7 +53,9 @@ void LogDialog::initView()
     model->clear();
     setHeaders();
     table->setModel(model);
-    insertLog();
+    model->reload();
+    table->scrollToTop();
+    table->setColumnWidth(0, 150);
 }
 
 void LogDialog::setHeaders()
@@ -54,9 +67,13 @@ void LogDialog::setHeaders()
 
 void LogDialog::insertLog()
 {
-    if (!model->reload())
-        return;
-    ui->tableView->setColumnWidth(0, 150);
+    QTableView *table = ui->tableView;
+    const int top = table->rowAt(0);
+    const int added = model->refresh();
+    // A view scrolled down to older rows keeps showing them; one at the top shows the new rows.
+    if (added > 0 && top > 0)
+        table->scrollTo(model->index(top + added, 0), QAbstractItemView::PositionAtTop);
+    table->setColumnWidth(0, 150);
 }
 
 void LogDialog::on_bt_ok_clicked()
@@ -78,18 +95,24 @@ void LogDialog::on_bt_save_clicked()
     if (name.isEmpty())
         return;
 
-    // Written beside the target and renamed over it at the end, so a failed export leaves no half file;
-    // only a directory that lets us write nothing but the existing file itself gets it written in place.
+    // Written beside the target and renamed over it at the end, so a failed or cancelled export leaves
+    // no half file; only a directory that lets us write nothing but the existing file itself gets it
+    // written in place.
     QSaveFile file(name);
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         information(tr("Cannot open file for writting"), file.errorString());
         return;
     }
-    QString error;
-    if (!writeLogCsv(file, tr("Date/Time,IP,Event\n"), *model, &error) || !file.commit()) {
-        if (error.isEmpty())
-            error = file.errorString();
+    const int rows = model->rowCount();
+    LogCsvExport csv(file, tr("Date/Time,IP,Event\n"), 0, rows);
+    if (!runInSlices(
+            tr("Exporting the event log"), rows, [&csv] { return csv.step(); }, [&csv] { return csv.done(); })) {
+        file.cancelWriting();
+        return;
+    }
+    if (csv.failed() || !file.commit()) {
+        const QString error = csv.failed() ? csv.error() : file.errorString();
         file.cancelWriting();
         information(tr("Cannot open file for writting"), error);
         return;
@@ -99,12 +122,76 @@ void LogDialog::on_bt_save_clicked()
 
 void LogDialog::on_bt_print_clicked()
 {
+    PrintRangeDialog::Range range = PrintRangeDialog::WholeLog;
+    int days = 0;
+    if (model->rowCount() >= printQuestionRows) {
+        PrintRangeDialog question(model->rowCount(), this);
+        if (!question.ask())
+            return;
+        range = question.range();
+        days = question.days();
+    }
     QPrinter printer(QPrinter::HighResolution);
     if (!PrintDialog::exec(printer, this))
         return;
-    QTextDocument document;
-    document.setHtml(logHtml(tr("Date/Time"), tr("Event"), *model));
-    document.print(&printer);
+
+    // Taken now: the log may have grown while the questions were open.
+    int first = 0;
+    int count = model->rowCount();
+    if (range == PrintRangeDialog::LastDays) {
+        const QString since =
+            QDateTime::currentDateTime().addDays(-days).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        count = LogDatabase(LogDatabase::viewConnection).rowsSince(since).value_or(0);
+    } else if (range == PrintRangeDialog::RowsShown) {
+        QTableView *table = ui->tableView;
+        first = qMax(0, table->rowAt(0));
+        const int last = table->rowAt(table->viewport()->height() - 1);
+        count = table->rowAt(0) < 0 ? 0 : (last < 0 ? model->rowCount() : last + 1) - first;
+    }
+
+    LogPrint job(printer, tr("Date/Time"), tr("Event"), first, count);
+    if (!runInSlices(
+            tr("Printing the event log"), count, [&job] { return job.step(); }, [&job] { return job.done(); })) {
+        // A cancelled printout is not printed; a PDF file, which cannot be called back, is removed.
+        printer.abort();
+        job.end();
+        if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+            QFile::remove(printer.outputFileName());
+    }
+}
+
+// Runs `step` between events until it returns false, so that the window and its tick go on. A progress
+// dialog shows the rows done once the work takes a while; its Cancel stops the work before the next
+// step. False when cancelled.
+bool LogDialog::runInSlices(const QString &label, int total, const std::function<bool()> &step,
+                            const std::function<int()> &done)
+{
+    QProgressDialog progress(this);
+    progress.setWindowTitle(windowTitle());
+    progress.setWindowIcon(windowIcon());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setCancelButtonText(tr("Cancel"));
+    progress.setMinimumDuration(progressDelayMs);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setRange(0, qMax(1, total));
+    const auto show = [&] {
+        const QLocale locale;
+        progress.setLabelText(label + QLatin1Char('\n') +
+                              tr("%1 of %2 rows").arg(locale.toString(done()), locale.toString(total)));
+        progress.setValue(qMin(done(), total));
+    };
+    show();
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    while (!progress.wasCanceled() && step()) {
+        if (sinceShown.elapsed() >= progressUpdateMs) {
+            show();
+            sinceShown.restart();
+        }
+        QCoreApplication::processEvents();
+    }
+    return !progress.wasCanceled();
 }
 
 void LogDialog::on_bt_clean_clicked()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -19,7 +20,10 @@ public:
     explicit LogDialog(QWidget *parent = nullptr);
     ~LogDialog() override;
 
-    // Sets the table up and loads the log afresh; called before each showing.
+    // From this many rows on, Print first asks how much to print.
+    static constexpr int printQuestionRows = 10000;
+
+    // Sets the table up and loads the log afresh, newest rows on top; called before each showing.
     void initView();
 
 signals:
@@ -35,6 +39,8 @@ public slots:
 private:
     void setHeaders();
     void information(const QString &title, const QString &text);
+    bool runInSlices(const QString &label, int total, const std::function<bool()> &step,
+                     const std::function<int()> &done);
 
     std::unique_ptr<Ui::LogDialog> ui;
     LogTableModel *model = nullptr;

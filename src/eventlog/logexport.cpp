@@ -1,38 +1,29 @@
 #include "logexport.h"
 
-#include "logtablemodel.h"
-
 #include <QIODevice>
-#include <QTextStream>
 
-bool writeLogCsv(QIODevice &out, const QString &header, const LogTableModel &model, QString *error)
+LogCsvExport::LogCsvExport(QIODevice &out, const QString &header, int first, int count)
+    : m_out(out), m_stream(&out), m_rows(LogDatabase::exportConnection, first, count)
 {
-    QTextStream stream(&out);
-    stream << header;
-    const QChar comma = QLatin1Char(',');
-    const bool read = model.forEachRow(
-        [&](const LogRow &row) {
-            stream << row.time << comma << row.ip << comma << row.event << comma << QLatin1Char('\n');
-        },
-        error);
-    stream.flush();
-    if (read && stream.status() != QTextStream::Ok && error)
-        *error = out.errorString();
-    return read && stream.status() == QTextStream::Ok;
+    m_stream << header;
 }
 
-QString logHtml(const QString &dateHeader, const QString &eventHeader, const LogTableModel &model)
+bool LogCsvExport::step()
 {
-    QString html = QStringLiteral("<table width=\"100%\" style=\"font-weight:bolder; border:0px\">");
-    html += QStringLiteral("<tr><td width=\"30%\">") + dateHeader.toHtmlEscaped() +
-            QStringLiteral("</td><td width=\"30%\">IP</td><td>") + eventHeader.toHtmlEscaped() +
-            QStringLiteral("</td></tr>");
-    model.forEachRow([&html](const LogRow &row) {
-        html += QStringLiteral("<tr>");
-        for (const QString *cell : {&row.time, &row.ip, &row.event})
-            html += QStringLiteral("<td>") + cell->toHtmlEscaped() + QStringLiteral("</td>");
-        html += QStringLiteral("</tr>");
-    });
-    html += QStringLiteral("</table>");
-    return html;
+    if (failed())
+        return false;
+    const QChar comma = QLatin1Char(',');
+    if (!m_rows.read(chunkRows, [this, comma](const LogRow &row) {
+            m_stream << row.time << comma << row.ip << comma << row.event << comma << QLatin1Char('\n');
+        })) {
+        m_error = m_rows.lastError().isEmpty() ? QStringLiteral("log.db cannot be read") : m_rows.lastError();
+        return false;
+    }
+    if (m_rows.atEnd())
+        m_stream.flush();
+    if (m_stream.status() != QTextStream::Ok) {
+        m_error = m_out.errorString();
+        return false;
+    }
+    return !m_rows.atEnd();
 }

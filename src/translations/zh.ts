@@ -95,6 +95,14 @@
 <context>
     <name>LogDialog</name>
     <message>
+        <source>%1 of %2 rows</source>
+        <translation>已完成 %1 / %2 条记录</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
         <source>Cannot open file for writting</source>
         <translation>无法导出文件</translation>
     </message>
@@ -137,12 +145,20 @@
         <translation>导出成功！</translation>
     </message>
     <message>
+        <source>Exporting the event log</source>
+        <translation>正在导出事件记录</translation>
+    </message>
+    <message>
         <source>OK</source>
         <translation>确认</translation>
     </message>
     <message>
         <source>Print</source>
         <translation>打印</translation>
+    </message>
+    <message>
+        <source>Printing the event log</source>
+        <translation>正在打印事件记录</translation>
     </message>
     <message>
         <source>Save As</source>
@@ -354,6 +370,33 @@
     <message>
         <source>TextLabel</source>
         <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PrintRangeDialog</name>
+    <message>
+        <source>Print</source>
+        <translation>打印</translation>
+    </message>
+    <message>
+        <source>The event log holds %1 rows. Print:</source>
+        <translation>事件记录共有 %1 条。打印：</translation>
+    </message>
+    <message>
+        <source>The rows of the last</source>
+        <translation>最近</translation>
+    </message>
+    <message>
+        <source>The rows shown</source>
+        <translation>当前显示的记录</translation>
+    </message>
+    <message>
+        <source>The whole log</source>
+        <translation>全部记录</translation>
+    </message>
+    <message>
+        <source>days</source>
+        <translation>天的记录</translation>
     </message>
 </context>
 <context>

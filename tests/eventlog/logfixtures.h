@@ -4,6 +4,7 @@
 
 #include "eventlog/logstore.h"
 
+#include <QAbstractItemModel>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -98,6 +99,28 @@ inline QList<StoredRow> storedRows(const QString &path)
         while (q.next())
             rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
     });
+    return rows;
+}
+
+inline QList<LogRow> allRowsInDisplayOrder(const QString &path)
+{
+    QList<LogRow> rows;
+    withDatabase(path, [&](QSqlDatabase &db) {
+        QSqlQuery q(db);
+        q.exec("select time,ip,id from log order by time desc,rowid desc");
+        while (q.next())
+            rows.append({q.value(0).toString(), q.value(1).toString(), eventCellText(q.value(2))});
+    });
+    return rows;
+}
+
+// Every row a table model shows, read through the model.
+inline QList<LogRow> shownRows(const QAbstractItemModel &model)
+{
+    QList<LogRow> rows;
+    for (int r = 0; r < model.rowCount(); ++r)
+        rows.append({model.index(r, 0).data().toString(), model.index(r, 1).data().toString(),
+                     model.index(r, 2).data().toString()});
     return rows;
 }
 

@@ -1,7 +1,9 @@
 #include "app/mainwindow.h"
 #include "config/params.h"
 #include "eventlog/logdialog.h"
+#include "eventlog/logexport.h"
 #include "eventlog/logstore.h"
+#include "eventlog/printrangedialog.h"
 #include "logfixtures.h"
 #include "model/statuschanges.h"
 #include "model/upsstatus.h"
@@ -16,8 +18,13 @@
 #include <QHeaderView>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -103,6 +110,23 @@ bool runQuiet(const QString &program, const QStringList &args)
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+QString lastShownTime(QTableView *t)
+{
+    const int last = t->rowAt(t->viewport()->height() - 1);
+    return t->model()->index(last < 0 ? t->model()->rowCount() - 1 : last, 0).data().toString();
+}
+
+// Cancels the progress of the job the next click starts, once its first slice is done.
+void cancelProgressOf(LogDialog *d, bool &cancelled)
+{
+    QTimer::singleShot(0, d, [d, &cancelled] {
+        if (auto *progress = d->findChild<QProgressDialog *>()) {
+            progress->cancel();
+            cancelled = true;
+        }
+    });
+}
+
 // Runs `check` while the log dialog is shown modally through the main window's log button, and closes
 // the dialog afterwards whatever the check found.
 void whileDialogShown(MainWindow &w, const std::function<void(LogDialog *)> &check)
@@ -139,21 +163,25 @@ private slots:
     void startUpCreatesLogAndHeaders();
     void sevenEventsShowNewestFive();
     void openDialogFollowsFlushes();
+    void logChangesUnderOpenDialog_data();
+    void logChangesUnderOpenDialog();
+    void scrollRangeCoversTheLog();
     void ipTakenWhenRowIsWritten();
     void exportWritesExactBytes_data();
     void exportWritesExactBytes();
     void exportUnderChineseUi();
     void exportToUnwritablePath_data();
     void exportToUnwritablePath();
+    void exportCancelledWritesNothing_data();
     void exportCancelledWritesNothing();
-    void exportStreamsWholeLog();
+    void printHoldsEveryRow_data();
     void printHoldsEveryRow();
+    void printCancelledPrintsNothing_data();
     void printCancelledPrintsNothing();
     void cleanWithYesAndNo_data();
     void cleanWithYesAndNo();
     void badFilesNeverBreakTheWindows_data();
     void badFilesNeverBreakTheWindows();
-    void dialogFetchesRowsAsScrolled();
 
 private:
     QTemporaryDir m_config;
@@ -275,6 +303,98 @@ void TestLogDialog::openDialogFollowsFlushes()
     QVERIFY(!logDialogOpen);
     QCOMPARE(theLogDialog()->result(), 0);
     upsStatus.reset();
+}
+
+void TestLogDialog::logChangesUnderOpenDialog_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("atOldest"); // the view shows the oldest rows
+    QTest::addColumn<int>("inserted");  // rows inserted on top; -1: the log is read afresh
+    QTest::newRow("tick adds a row, view on the newest rows") << "tick" << false << 1;
+    QTest::newRow("tick adds a row, view on the oldest rows") << "tick" << true << 1;
+    QTest::newRow("tick adds rows in the newest second") << "same second" << true << 3;
+    QTest::newRow("tick adds a row older than the newest") << "older" << true << -1;
+    QTest::newRow("clean, then a tick adds a row") << "clean" << true << -1;
+    QTest::newRow("log replaced by a shorter one") << "replaced" << true << -1;
+}
+
+void TestLogDialog::logChangesUnderOpenDialog()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, atOldest);
+    QFETCH(int, inserted);
+    const QString path = logDatabasePath();
+    writeManyRows(path, 3000, 600); // up to 2024-03-01 00:09:59
+    MainWindow w;
+    LogDialog *d = theLogDialog();
+    d->initView();
+    d->show();
+    QTableView *table = dialogTable(d);
+    QAbstractItemModel *m = table->model();
+    QCOMPARE(shownRows(*m), allRowsInDisplayOrder(path));
+    if (atOldest)
+        table->scrollToBottom();
+    QCoreApplication::processEvents();
+    QSignalSpy insertedRows(m, &QAbstractItemModel::rowsInserted);
+    QSignalSpy resets(m, &QAbstractItemModel::modelReset);
+
+    if (change == "tick") {
+        queueEvents({{"2024-03-01 00:10:00", UpsFail}});
+    } else if (change == "same second") {
+        queueEvents(
+            {{"2024-03-01 00:09:59", UpsFail}, {"2024-03-01 00:09:59", UpsNormal}, {"2024-03-01 00:09:59", UpsFail}});
+    } else if (change == "older") {
+        queueEvents({{"2024-03-01 00:05:00", UpsFail}});
+    } else if (change == "clean") {
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        dialogButton(d, "bt_clean")->click();
+        queueEvents({{"2024-03-01 00:10:00", UpsFail}});
+    } else {
+        QFile::remove(path);
+        writeManyRows(path, 100, 10);
+        queueEvents({{"2024-03-01 00:10:00", UpsFail}});
+    }
+    logDialogOpen = true;
+    w.timerslots();
+    logDialogOpen = false;
+    QCoreApplication::processEvents();
+
+    // Every row shown is a row of the log, in its place: nothing stale, nothing twice.
+    QCOMPARE(shownRows(*m), allRowsInDisplayOrder(path));
+    if (inserted < 0)
+        return;
+    QCOMPARE(insertedRows.count(), 1);
+    QCOMPARE(insertedRows[0].mid(1), QVariantList({0, inserted - 1}));
+    QCOMPARE(resets.count(), 0);
+    // A view on the oldest rows stays on them; one on the newest shows the new row.
+    if (atOldest)
+        QCOMPARE(lastShownTime(table), QStringLiteral("2024-03-01 00:00:00"));
+    else
+        QCOMPARE(table->rowAt(0), 0);
+}
+
+void TestLogDialog::scrollRangeCoversTheLog()
+{
+    writeManyRows(logDatabasePath(), 5000, 5000);
+    MainWindow w;
+    whileDialogShown(w, [&](LogDialog *d) {
+        QTableView *table = dialogTable(d);
+        QCOMPARE(table->model()->rowCount(), 5000);
+        // One move reaches the oldest row.
+        table->scrollToBottom();
+        QCoreApplication::processEvents();
+        QCOMPARE(lastShownTime(table), QStringLiteral("2024-03-01 00:00:00"));
+    });
+    // Reopened after a new event, the dialog shows the newest row on top.
+    queueEvents({{"2099-01-01 00:00:00", UpsFail}});
+    w.timerslots();
+    whileDialogShown(w, [&](LogDialog *d) {
+        QTableView *table = dialogTable(d);
+        QCoreApplication::processEvents();
+        QCOMPARE(table->verticalScrollBar()->value(), 0);
+        QCOMPARE(table->rowAt(0), 0);
+        QCOMPARE(table->model()->index(0, 0).data().toString(), QStringLiteral("2099-01-01 00:00:00"));
+    });
 }
 
 void TestLogDialog::ipTakenWhenRowIsWritten()
@@ -409,52 +529,89 @@ void TestLogDialog::exportToUnwritablePath()
     QCOMPARE(QDir(locked).entryList(QDir::AllEntries | QDir::Hidden), lockedBefore);
 }
 
-void TestLogDialog::exportCancelledWritesNothing()
+void TestLogDialog::exportCancelledWritesNothing_data()
 {
-    MainWindow w;
-    const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries);
-    FileDialog::setNextFileName(QString());
-    dialogButton(theLogDialog(), "bt_save")->click();
-    QVERIFY(MessageBox::shownBoxes().isEmpty());
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries), before);
+    QTest::addColumn<bool>("inProgress");
+    QTest::newRow("file chooser cancelled") << false;
+    QTest::newRow("export cancelled in its progress") << true;
 }
 
-void TestLogDialog::exportStreamsWholeLog()
+void TestLogDialog::exportCancelledWritesNothing()
 {
-    writeManyRows(logDatabasePath(), 3000, 40);
+    QFETCH(bool, inProgress);
+    writeManyRows(logDatabasePath(), 3 * LogCsvExport::chunkRows, 100);
     MainWindow w;
     LogDialog *d = theLogDialog();
-    d->initView();
-    QAbstractItemModel *shown = dialogTable(d)->model();
-    const int loaded = shown->rowCount();
-    QVERIFY(loaded < 3000);
-
-    const QString path = m_dir->file("all.csv");
-    FileDialog::setNextFileName(path);
-    MessageBox::setNextAnswer(QMessageBox::Ok);
+    const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden);
+    FileDialog::setNextFileName(inProgress ? m_dir->file("export.csv") : QString());
+    bool cancelled = false;
+    if (inProgress)
+        cancelProgressOf(d, cancelled);
     dialogButton(d, "bt_save")->click();
-    const QList<QByteArray> lines = readAll(path).split('\n');
-    QCOMPARE(lines.size(), 3002); // header, 3000 rows, and the empty piece after the last line end
-    QCOMPARE(lines.last(), QByteArray());
-    QCOMPARE(lines[1], (column(shown, 0)[0] + "," + column(shown, 1)[0] + "," + column(shown, 2)[0] + ",").toUtf8());
-    QStringList times;
-    for (int i = 1; i <= 3000; ++i)
-        times.append(QString::fromUtf8(lines[i].split(',')[0]));
-    QStringList sorted = times;
-    std::sort(sorted.begin(), sorted.end(), std::greater<QString>());
-    QCOMPARE(times, sorted);
-    QCOMPARE(shown->rowCount(), loaded);
+    QCOMPARE(cancelled, inProgress);
+    QVERIFY(MessageBox::shownBoxes().isEmpty());
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+}
+
+void TestLogDialog::printHoldsEveryRow_data()
+{
+    QTest::addColumn<QString>("choice"); // what a large log is asked; empty: a small log, not asked
+    QTest::newRow("small log") << QString();
+    QTest::newRow("large log, the rows of the last days") << "rb_days";
+    QTest::newRow("large log, the rows shown") << "rb_shown";
 }
 
 void TestLogDialog::printHoldsEveryRow()
 {
-    const QList<StoredRow> rows{{"2024-01-01 08:00:00", "127.0.0.1", "7", {}},
-                                {"2024-01-02 09:30:00", "<b>127.0.0.2</b>", "0", {}},
-                                {"2024-01-03 10:45:00", "127.0.0.3", "42", {}}};
-    writeRows(rows);
+    QFETCH(QString, choice);
+    QStringList expected;
+    if (choice.isEmpty()) {
+        writeRows({{"2024-01-01 08:00:00", "127.0.0.1", "7", {}},
+                   {"2024-01-02 09:30:00", "<b>1.2</b> & \"x\"", "0", {}},
+                   {"2024-01-03 10:45:00", "127.0.0.3", "42", {}}});
+        expected = QStringList{"Date/Time",
+                               "IP",
+                               "Event",
+                               "2024-01-01 08:00:00",
+                               "127.0.0.1",
+                               "Agent Connected",
+                               "2024-01-02 09:30:00",
+                               "<b>1.2</b> & \"x\"",
+                               "Utility Fail",
+                               "2024-01-03 10:45:00",
+                               "127.0.0.3",
+                               "42"};
+    } else {
+        writeManyRows(logDatabasePath(), LogDialog::printQuestionRows, LogDialog::printQuestionRows);
+        if (choice == "rb_days") {
+            const QDateTime now = QDateTime::currentDateTime();
+            for (int hours : {1, 30})
+                expected.append(now.addSecs(-3600 * hours).toString("yyyy-MM-dd hh:mm:ss"));
+            writeRows({{expected[0], "127.0.0.1", "1", {}},
+                       {expected[1], "127.0.0.1", "2", {}},
+                       {now.addDays(-3).toString("yyyy-MM-dd hh:mm:ss"), "127.0.0.1", "3", {}}});
+        }
+    }
     MainWindow w;
     LogDialog *d = theLogDialog();
     d->initView();
+    d->show();
+    QTableView *table = dialogTable(d);
+    if (choice == "rb_shown") {
+        table->scrollTo(table->model()->index(4000, 0), QAbstractItemView::PositionAtTop);
+        QCoreApplication::processEvents();
+        for (int r = table->rowAt(0); r >= 0 && r <= table->rowAt(table->viewport()->height() - 1); ++r)
+            expected.append(table->model()->index(r, 0).data().toString());
+        QVERIFY(expected.size() > 5);
+    }
+    bool asked = false;
+    if (!choice.isEmpty())
+        PrintRangeDialog::setNextAnswer([&](PrintRangeDialog &question) {
+            asked = true;
+            question.findChild<QRadioButton *>(choice)->setChecked(true);
+            question.findChild<QSpinBox *>("sb_days")->setValue(2);
+            return true;
+        });
     const QString pdf = m_dir->file("log.pdf");
     PrintDialog::setNextAnswer([pdf](QPrinter &printer) {
         printer.setOutputFormat(QPrinter::PdfFormat);
@@ -462,30 +619,51 @@ void TestLogDialog::printHoldsEveryRow()
         return true;
     });
     dialogButton(d, "bt_print")->click();
+    QCOMPARE(asked, !choice.isEmpty());
     QVERIFY(QFileInfo(pdf).size() > 0);
 
     QProcess text;
     text.start("pdftotext", {pdf, "-"});
     QVERIFY(text.waitForFinished(30000));
     const QString printed = QString::fromUtf8(text.readAllStandardOutput());
-    for (const char *expected :
-         {"Date/Time", "IP", "Event", "2024-01-01 08:00:00", "127.0.0.1", "Agent Connected", "2024-01-02 09:30:00",
-          "<b>127.0.0.2</b>", "Utility Fail", "2024-01-03 10:45:00", "127.0.0.3", "42"})
-        QVERIFY2(printed.contains(QString::fromUtf8(expected)),
-                 qPrintable(QString::fromUtf8(expected) + " missing from:\n" + printed));
+    for (const QString &cell : expected)
+        QVERIFY2(printed.contains(cell), qPrintable(cell + " missing from:\n" + printed));
+    // Nothing more than asked for.
+    if (!choice.isEmpty()) {
+        static const QRegularExpression time("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+        QCOMPARE(printed.count(time), expected.size());
+    }
+}
+
+void TestLogDialog::printCancelledPrintsNothing_data()
+{
+    QTest::addColumn<bool>("inProgress");
+    QTest::newRow("print dialog cancelled") << false;
+    QTest::newRow("print cancelled in its progress") << true;
 }
 
 void TestLogDialog::printCancelledPrintsNothing()
 {
-    writeRows({{"2024-01-01 08:00:00", "127.0.0.1", "7", {}}});
+    QFETCH(bool, inProgress);
+    writeManyRows(logDatabasePath(), inProgress ? LogDialog::printQuestionRows : 1, 100);
     MainWindow w;
+    LogDialog *d = theLogDialog();
+    if (inProgress)
+        PrintRangeDialog::setNextAnswer([](PrintRangeDialog &question) {
+            question.findChild<QRadioButton *>("rb_all")->setChecked(true);
+            return true;
+        });
     const QString pdf = m_dir->file("log.pdf");
-    PrintDialog::setNextAnswer([pdf](QPrinter &printer) {
+    PrintDialog::setNextAnswer([pdf, inProgress](QPrinter &printer) {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdf);
-        return false;
+        return inProgress;
     });
-    dialogButton(theLogDialog(), "bt_print")->click();
+    bool cancelled = false;
+    if (inProgress)
+        cancelProgressOf(d, cancelled);
+    dialogButton(d, "bt_print")->click();
+    QCOMPARE(cancelled, inProgress);
     QVERIFY(!QFile::exists(pdf));
 }
 
@@ -592,26 +770,6 @@ void TestLogDialog::badFilesNeverBreakTheWindows()
         MessageBox::setNextAnswer(QMessageBox::Ok);
         dialogButton(d, "bt_save")->click();
         QCOMPARE(MessageBox::shownBoxes().size(), 1);
-    });
-}
-
-void TestLogDialog::dialogFetchesRowsAsScrolled()
-{
-    writeManyRows(logDatabasePath(), 5000, 100);
-    MainWindow w;
-    whileDialogShown(w, [&](LogDialog *d) {
-        QTableView *table = dialogTable(d);
-        QCoreApplication::processEvents();
-        const int first = table->model()->rowCount();
-        QVERIFY(first > 0);
-        QVERIFY(first < 5000);
-        for (int i = 0; i < 100 && table->model()->rowCount() < 5000; ++i) {
-            table->scrollToBottom();
-            QCoreApplication::processEvents();
-        }
-        QCOMPARE(table->model()->rowCount(), 5000);
-        QCOMPARE(column(table->model(), 0).first(), QStringLiteral("2024-03-01 00:01:39"));
-        QCOMPARE(column(table->model(), 0).last(), QStringLiteral("2024-03-01 00:00:00"));
     });
 }
 

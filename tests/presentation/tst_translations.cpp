@@ -149,6 +149,8 @@ const Entry table[] = {
     {"DialogAddUser", "&OK", "&确定"},
     {"DialogAddUser", "Add New User", "添加新用户"},
     {"DialogAddUser", "Dialog", "SNMP版本"},
+    {"LogDialog", "%1 of %2 rows", "已完成 %1 / %2 条记录"},
+    {"LogDialog", "Cancel", "取消"},
     {"LogDialog", "Cannot open file for writting", "无法导出文件"},
     {"LogDialog", "Clean", "清除"},
     {"LogDialog", "Data had saved in %1!", "文件保存在%1！"},
@@ -159,11 +161,19 @@ const Entry table[] = {
     {"LogDialog", "Event", "事件"},
     {"LogDialog", "Event Log", "事件记录"},
     {"LogDialog", "Export Succeed!", "导出成功！"},
+    {"LogDialog", "Exporting the event log", "正在导出事件记录"},
     {"LogDialog", "OK", "确认"},
     {"LogDialog", "Print", "打印"},
+    {"LogDialog", "Printing the event log", "正在打印事件记录"},
     {"LogDialog", "Save As", "保存"},
     {"LogDialog", "ip", "IP"},
     {"LogDialog", "warning", "告警"},
+    {"PrintRangeDialog", "Print", "打印"},
+    {"PrintRangeDialog", "The event log holds %1 rows. Print:", "事件记录共有 %1 条。打印："},
+    {"PrintRangeDialog", "The rows of the last", "最近"},
+    {"PrintRangeDialog", "The rows shown", "当前显示的记录"},
+    {"PrintRangeDialog", "The whole log", "全部记录"},
+    {"PrintRangeDialog", "days", "天的记录"},
     {"CloseDialog", "Dialog", nullptr},
     {"CloseDialog", "OK", "确定"},
     {"CloseDialog", "the last closed program:", "上次关闭的程序："},
@@ -287,13 +297,13 @@ void TranslationTest::contextCounts_data()
 {
     QTest::addColumn<QString>("context");
     QTest::addColumn<int>("count");
-    const QList<QPair<const char *, int>> counts = {{"AboutDialog", 7},     {"AlarmDialog", 3},   {"BtnWidget", 1},
-                                                    {"CloseDialog", 5},     {"DialogAddUser", 3}, {"LogDialog", 15},
-                                                    {"MainWindow", 49},     {"Properties", 23},   {"QObject", 3},
-                                                    {"SettingsDialog", 49}, {"SmartHomeMsg", 6}};
+    const QList<QPair<const char *, int>> counts = {{"AboutDialog", 7}, {"AlarmDialog", 3},      {"BtnWidget", 1},
+                                                    {"CloseDialog", 5}, {"DialogAddUser", 3},    {"LogDialog", 19},
+                                                    {"MainWindow", 49}, {"PrintRangeDialog", 6}, {"Properties", 23},
+                                                    {"QObject", 3},     {"SettingsDialog", 49},  {"SmartHomeMsg", 6}};
     for (const auto &[context, count] : counts)
         QTest::newRow(context) << QString::fromLatin1(context) << count;
-    QTest::newRow("all") << QString() << 164;
+    QTest::newRow("all") << QString() << 174;
 }
 
 void TranslationTest::contextCounts()
@@ -302,7 +312,7 @@ void TranslationTest::contextCounts()
     QFETCH(int, count);
     if (context.isEmpty()) {
         QCOMPARE(m_ts.total, count);
-        QCOMPARE(m_ts.countByContext.size(), 11);
+        QCOMPARE(m_ts.countByContext.size(), 12);
         QCOMPARE(int(std::size(table)), count);
     } else {
         QCOMPARE(m_ts.countByContext.value(context), count);
