@@ -12,12 +12,14 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QSaveFile>
+#include <QThread>
 
 bool logDialogOpen = false;
 
@@ -199,10 +201,22 @@ void LogDialog::on_bt_clean_clicked()
     QMessageBox box(QMessageBox::Warning, tr("warning"), tr("Delete Records?"), QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
     if (MessageBox::exec(box) == QMessageBox::Yes) {
-        LogDatabase db(LogDatabase::clearConnection);
-        // A log that refused the clear keeps its rows, and so does the table.
-        if (db.clear()) {
-            model->clear();
+        // Dropping a large table takes a while: it runs on a thread of its own while the window goes on
+        // (without user input), the table showing nothing meanwhile instead of reading a log that is
+        // going away.
+        model->clear();
+        bool cleared = false;
+        std::unique_ptr<QThread> clearing(
+            QThread::create([&cleared] { cleared = LogDatabase(LogDatabase::clearConnection).clear(); }));
+        QEventLoop waiting;
+        connect(clearing.get(), &QThread::finished, &waiting, &QEventLoop::quit);
+        clearing->start();
+        waiting.exec(QEventLoop::ExcludeUserInputEvents);
+        clearing->wait();
+        // Read again whatever happened: a log that refused the clear keeps its rows, and rows a tick
+        // wrote before the clear took hold are gone.
+        model->reload();
+        if (cleared) {
             setHeaders();
             ui->tableView->setColumnWidth(0, 150);
             ui->tableView->setColumnWidth(1, 120);
