@@ -523,7 +523,7 @@ void ChineseUiTest::addUserTexts_data()
 {
     addTextColumns();
     textRow("title", "window", "", "添加用户对话框");
-    textRow("OK", "text", "buttonOk", "&确定");
+    textRow("OK", "text", "buttonOk", "确定(&O)");
 }
 
 void ChineseUiTest::addUserTexts()
