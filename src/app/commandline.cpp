@@ -6,19 +6,18 @@
 #include <cstring>
 
 namespace {
-const char helpText[] =
-    "Usage: voltiguard [OPTION]\n"
-    "Watch a UPS through its SNMP agent (UPS-MIB, SNMP v1, v2c or v3) and shut the\n"
-    "computer down safely when the mains power fails, the battery runs low or the\n"
-    "UPS reports a fault for longer than the settings allow.\n"
-    "\n"
-    "Without an option the main window opens; the program then lives in the\n"
-    "notification area. Every setting is made in its Settings dialog.\n"
-    "\n"
-    "  -h, --help       display this help and exit\n"
-    "  -v, --version    output version information and exit\n"
-    "\n"
-    "Qt's own options, such as -platform, are accepted as well.\n";
+const char helpText[] = "Usage: voltiguard [OPTION]\n"
+                        "Watch a UPS through its SNMP agent (UPS-MIB, SNMP v1, v2c or v3) and shut the\n"
+                        "computer down safely when the mains power fails, the battery runs low or the\n"
+                        "UPS reports a fault for longer than the settings allow.\n"
+                        "\n"
+                        "Without an option the main window opens; the program then lives in the\n"
+                        "notification area. Every setting is made in its Settings dialog.\n"
+                        "\n"
+                        "  -h, --help       display this help and exit\n"
+                        "  -v, --version    output version information and exit\n"
+                        "\n"
+                        "Qt's own options, such as -platform, are accepted as well.\n";
 
 QtMessageHandler previousHandler = nullptr;
 

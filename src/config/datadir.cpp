@@ -61,8 +61,7 @@ void moveFile(const QString &from, const QString &to)
     if (QFile::rename(from, to))
         std::fprintf(stderr, "voltiguard: moved %s to %s\n", qPrintable(from), qPrintable(to));
     else
-        std::fprintf(stderr, "voltiguard: could not move %s to %s; it stays there\n", qPrintable(from),
-                     qPrintable(to));
+        std::fprintf(stderr, "voltiguard: could not move %s to %s; it stays there\n", qPrintable(from), qPrintable(to));
 }
 
 // The saved documents, one by one, so that names already present are kept apart.

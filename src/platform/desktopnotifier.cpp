@@ -14,14 +14,12 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body, No
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(uchar(urgency))},
                             {QStringLiteral("desktop-entry"), appId}};
-    call << QStringLiteral("Voltiguard") << uint(0) << appId << summary << body << QStringList() << hints
-         << int(-1);
+    call << QStringLiteral("Voltiguard") << uint(0) << appId << summary << body << QStringList() << hints << int(-1);
     // Without a server the bus answers with an error that nobody needs to read.
     call.setAutoStartService(true);
     bus.send(call);

@@ -94,8 +94,8 @@ private slots:
         QTest::newRow("utility failure is critical") << QVariantMap() << int(UtilityFail) << "Utility Fail" << 2;
         QTest::newRow("utility normal is normal") << QVariantMap() << int(UtilityNormal) << "Utility Normal" << 1;
         QTest::newRow("agent lost is critical") << QVariantMap() << int(AgentUnconnected) << "Agent Unconnected" << 2;
-        QTest::newRow("connected is normal") << QVariantMap() << int(AgentAndUpsConnected)
-                                             << "Agent and UPS Connected" << 1;
+        QTest::newRow("connected is normal")
+            << QVariantMap() << int(AgentAndUpsConnected) << "Agent and UPS Connected" << 1;
         QTest::newRow("countdown start is critical")
             << QVariantMap{{"Utility_para", true}} << -1 << "Utility Fail\nCountdown of Shutdown:00:10:00" << 2;
         QTest::newRow("switched off in the settings")
@@ -126,9 +126,8 @@ private slots:
         }
         w.timerslots();
 
-        const QRegularExpression sent(QStringLiteral("\"%1\" \\[\\] \\{[^}]*\"urgency\": %2")
-                                          .arg(QRegularExpression::escape(body))
-                                          .arg(urgency));
+        const QRegularExpression sent(
+            QStringLiteral("\"%1\" \\[\\] \\{[^}]*\"urgency\": %2").arg(QRegularExpression::escape(body)).arg(urgency));
         QString text;
         auto arrived = [&] {
             text += QString::fromUtf8(log.readAll());
@@ -147,8 +146,7 @@ int main(int argc, char *argv[])
     if (!startPrivateSessionBus(bus, dir))
         qFatal("dbus-daemon did not start");
     notificationLog = dir.filePath("notifications.log");
-    server.start("/usr/bin/python3",
-                 {"-m", "dbusmock", "--template", "notification_daemon", "-l", notificationLog});
+    server.start("/usr/bin/python3", {"-m", "dbusmock", "--template", "notification_daemon", "-l", notificationLog});
     QApplication app(argc, argv);
     if (!QTest::qWaitFor(
             [] {

@@ -196,9 +196,12 @@ private slots:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/opt/voltiguard/voltiguard" << "\"/opt/voltiguard/voltiguard\"";
-        QTest::newRow("space") << "/opt/my apps/voltiguard" << "\"/opt/my apps/voltiguard\"";
-        QTest::newRow("reserved") << "/opt/a\"b$c`d\\e%f" << "\"/opt/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e%%f\"";
+        QTest::newRow("plain") << "/opt/voltiguard/voltiguard"
+                               << "\"/opt/voltiguard/voltiguard\"";
+        QTest::newRow("space") << "/opt/my apps/voltiguard"
+                               << "\"/opt/my apps/voltiguard\"";
+        QTest::newRow("reserved") << "/opt/a\"b$c`d\\e%f"
+                                  << "\"/opt/a\\\\\"b\\\\$c\\\\`d\\\\\\\\e%%f\"";
     }
 
     void autostartEntry()
@@ -276,8 +279,8 @@ private slots:
         const QString old = root.filePath("old");
         const DataLocations to{root.filePath("config/voltiguard"), root.filePath("state/voltiguard"),
                                root.filePath("data/voltiguard/Temp")};
-        const QStringList files{"param.ini", "usm_users.bin", "log.db", "close_file.db", "snmpv3_boot_counter",
-                                "Temp/backup1_20250101-000000"};
+        const QStringList files{"param.ini",     "usm_users.bin",       "log.db",
+                                "close_file.db", "snmpv3_boot_counter", "Temp/backup1_20250101-000000"};
         for (const QString &f : files) {
             QDir().mkpath(QFileInfo(old + "/" + f).path());
             QFile file(old + "/" + f);

@@ -8,7 +8,8 @@
 namespace {
 QSize windowSize(const XSession &x, const QString &title)
 {
-    const QString id = x.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}).split('\n').first().trimmed();
+    const QString id =
+        x.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}).split('\n').first().trimmed();
     const QString info = x.run("xwininfo", {"-id", id});
     const auto w = QRegularExpression("Width: (\\d+)").match(info);
     const auto h = QRegularExpression("Height: (\\d+)").match(info);

@@ -128,7 +128,8 @@ QStringList cutOff(QWidget *window)
             names << QStringLiteral("%1 (%2 > %3)").arg(w->objectName()).arg(w->sizeHint().width()).arg(w->width());
         // A group whose rows need more height than it has, or that reaches past its page.
         if (qobject_cast<const QGroupBox *>(w) && w->layout() &&
-            (w->layout()->minimumSize().height() > w->height() || w->geometry().bottom() >= w->parentWidget()->height()))
+            (w->layout()->minimumSize().height() > w->height() ||
+             w->geometry().bottom() >= w->parentWidget()->height()))
             names << QStringLiteral("%1 (height %2 of %3, bottom %4 of %5)")
                          .arg(w->objectName())
                          .arg(w->height())

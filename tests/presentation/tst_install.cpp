@@ -234,7 +234,7 @@ void InstallTest::packageControl_data()
                             "libsnmp40", "libc6", "libstdc++6"})
         QTest::addRow("depends on %s", dep) << "Depends" << dep;
     QTest::newRow("recommends a notification server") << "Recommends"
-                                                       << "notification-daemon";
+                                                      << "notification-daemon";
 }
 
 void InstallTest::packageControl()
@@ -313,7 +313,7 @@ void InstallTest::packagedProgramUsesUserDataDir()
         s.setValue("timeout", 1);
     }
     if (superuser && !asRoot) {
-        const QStringList owned{home,          home + "/config",       home + "/data", home + "/data/voltiguard",
+        const QStringList owned{home,          home + "/config",        home + "/data", home + "/data/voltiguard",
                                 home + "/run", paramDir + "/param.ini", config};
         for (const QString &d : owned) {
             if (QFileInfo::exists(d))
@@ -340,7 +340,8 @@ void InstallTest::packagedProgramUsesUserDataDir()
     const QString binary = deb + QStringLiteral("/usr/bin/voltiguard");
     // A program that missed its param.ini would poll the default agent address:
     // as root it runs in a network namespace that has only loopback.
-    const QString dropToNobody = asRoot ? QString() : QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups -- ");
+    const QString dropToNobody =
+        asRoot ? QString() : QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups -- ");
     if (superuser)
         program.start(QStringLiteral("unshare"),
                       {"-n", "sh", "-c", "ip link set lo up && exec " + dropToNobody + "\"$0\"", binary});
@@ -371,8 +372,8 @@ void InstallTest::packagedProgramUsesUserDataDir()
     QVERIFY(filesBelow(state).contains(QStringLiteral("snmpv3_boot_counter")));
     if (upgrade)
         QVERIFY(!QFile::exists(oldData + QStringLiteral("/param.ini")));
-    const QFile::Permissions groupOrOther = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
-                                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    const QFile::Permissions groupOrOther =
+        QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     for (const QString &path : {config, state, state + QStringLiteral("/log.db")})
         QVERIFY2(!(QFileInfo(path).permissions() & groupOrOther), qPrintable(path));
 }
