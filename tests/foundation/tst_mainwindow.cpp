@@ -28,7 +28,8 @@ bool startPrivateSessionBus(QProcess &daemon, const QTemporaryDir &dir)
     if (!conf.open(QIODevice::WriteOnly))
         return false;
     conf.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                              "<policy context=\"default\"><allow send_destination=\"*\"/><allow own=\"*\"/>"
+                              "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+                              "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
                               "</policy></busconfig>")
                    .arg(dir.path())
                    .toUtf8());
