@@ -630,12 +630,12 @@ void TestSettingsDialog::keyboard()
     QCOMPARE(tabChain(d.w<QRadioButton>("radio_v3"), 6), QStringList({"radio_v3", "comboBox", "comboBox_2", "lineEdit",
                                                                       "lineEdit_2", "pushButton_usm", "spinBox_2"}));
     d.page(1);
-    QCOMPARE(tabChain(d.w<QCheckBox>("checkbox_SaveCheck"), 18),
-             QStringList({"checkbox_SaveCheck", "directoryEdit", "browseBtn", "checkbox_Exte_Check",
-                          "lineedit_Exte_Edit", "bt_Exte_Btn", "spinbox_Exte_Time", "checkBox_shutdown",
-                          "checkBox_utility", "spinBox_utility", "checkBox_battery", "spinBox_battery", "checkBox_ups",
-                          "spinBox_ups", "checkBox_auto", "checkBox_notify", "checkBox_popup", "spinBox",
-                          "pushButton"}));
+    QCOMPARE(
+        tabChain(d.w<QCheckBox>("checkbox_SaveCheck"), 18),
+        QStringList({"checkbox_SaveCheck", "directoryEdit", "browseBtn", "checkbox_Exte_Check", "lineedit_Exte_Edit",
+                     "bt_Exte_Btn", "spinbox_Exte_Time", "checkBox_shutdown", "checkBox_utility", "spinBox_utility",
+                     "checkBox_battery", "spinBox_battery", "checkBox_ups", "spinBox_ups", "checkBox_auto",
+                     "checkBox_notify", "checkBox_popup", "spinBox", "pushButton"}));
     d.page(0);
 
     for (const auto &[label, field] :
