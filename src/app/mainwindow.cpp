@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "app/language.h"
 #include "config/params.h"
 #include "config/settingsdialog.h"
 #include "eventlog/logdialog.h"
@@ -9,6 +10,7 @@
 #include "model/upsstatus.h"
 #include "platform/accessibility.h"
 #include "platform/desktopautomation.h"
+#include "platform/desktopnotifier.h"
 #include "platform/poweroff.h"
 #include "shutdown/closedialog.h"
 #include "shutdown/shutdownsequence.h"
@@ -47,7 +49,8 @@ void setLamp(QLabel *label, const QString &picture)
 }
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), notifier(createDesktopNotifier())
 {
     QPalette pal = palette();
     pal.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/file/images/background.png"))));
@@ -127,7 +130,7 @@ void MainWindow::buildStatusBar()
     statusBar()->addWidget(countdownLabel);
     statusBar()->addPermanentWidget(stateLabel);
     countdownLabel->hide();
-    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss dddd")));
+    showClock(QStringLiteral("yyyy-MM-dd hh:mm:ss dddd"));
     stateLabel->setText(tr("ready connect!"));
 }
 
@@ -220,8 +223,8 @@ void MainWindow::createTrayIcon()
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
 
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
+    // Shown even while no notification area exists: Qt embeds the icon as soon as
+    // a tray host starts, which at login often comes after the autostarted program.
     trayIcon->setIcon(QIcon(QStringLiteral(":/file/images/offline_1.PNG")));
     trayToolTip = appTitle + tr(",Agent Lost Connect!");
     trayIcon->setToolTip(trayToolTip);
@@ -242,10 +245,21 @@ void MainWindow::changeEvent(QEvent *event)
         QMainWindow::changeEvent(event);
         return;
     }
-    if (!isMinimized() || !isActiveWindow())
+    if (!isMinimized()) {
+        // The note on the missing notification area stays a while after the window is back.
+        if (!statusBar()->currentMessage().isEmpty())
+            QTimer::singleShot(10000, statusBar(), &QStatusBar::clearMessage);
         return;
-    if (!trayIcon || !trayIcon->isVisible()) {
+    }
+    if (!isActiveWindow())
+        return;
+    if (!trayIcon || !trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Minimised normally, so the window stays in the task list.
         event->accept();
+        if (!noTrayMessageShown) {
+            noTrayMessageShown = true;
+            statusBar()->showMessage(tr("No notification area: minimised to the task list"));
+        }
         return;
     }
     trayIcon->showMessage(appTitle, tr("running as tray!"), QSystemTrayIcon::Information, 1000);
@@ -291,12 +305,18 @@ void MainWindow::showStatus()
 
 void MainWindow::timerslots()
 {
-    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd")));
+    showClock(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd"));
     showStatus();
     flushPendingEvents();
 
     // The countdown comes last: a shutdown it starts follows everything above.
     evaluateConditions();
+}
+
+void MainWindow::showClock(const QString &format)
+{
+    // The day name in the language of the interface, not in the C locale's English.
+    clockLabel->setText(uiLocale().toString(QDateTime::currentDateTime(), format));
 }
 
 void MainWindow::evaluateConditions()
@@ -305,6 +325,10 @@ void MainWindow::evaluateConditions()
     for (int i = 0; i < tick.shutdownRequests; ++i)
         shutdownSystem();
     updateCountdownDisplay(tick);
+    if (params.Notify_para) {
+        for (const QString &condition : tick.countdownsStarted)
+            notifier->notify(appTitle, condition + QLatin1Char('\n') + tick.labelText(), NotificationUrgency::Critical);
+    }
 }
 
 void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
@@ -431,10 +455,20 @@ void MainWindow::flushPendingEvents()
     const std::optional<FlushResult> flushed = writePendingEvents(ip);
     if (!flushed)
         return;
+    notifyEvents(flushed->events);
     if (flushed->newest)
         fillRecentModel(*flushed->newest, tr("IP"));
     if (logDialogOpen)
         emit refreshLog();
+}
+
+void MainWindow::notifyEvents(const QList<LogEvent> &events)
+{
+    if (!params.Notify_para)
+        return;
+    for (const LogEvent &event : events)
+        notifier->notify(appTitle, eventText(event.id),
+                         eventIsCritical(event.id) ? NotificationUrgency::Critical : NotificationUrgency::Normal);
 }
 
 void MainWindow::logClickSlots()

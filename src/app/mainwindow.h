@@ -3,6 +3,7 @@
 #include "app/countdown.h"
 #include "snmp/snmpthread.h"
 
+#include "model/logevent.h"
 #include "model/statusview.h"
 
 #include <QMainWindow>
@@ -19,6 +20,7 @@ class QStandardItemModel;
 class QAction;
 class QMenu;
 class QTimer;
+class DesktopNotifier;
 class ShutdownSequence;
 class SmartHomeMsg;
 
@@ -71,6 +73,8 @@ private:
     void closeAlarmPopup();
     bool shutdownSystem();
     void flushPendingEvents();
+    void notifyEvents(const QList<LogEvent> &events);
+    void showClock(const QString &format);
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -88,6 +92,7 @@ private:
     int blinkPhase = 0;
     StatusView shownStatus;
     QString trayToolTip;
+    bool noTrayMessageShown = false;
 
     Countdown countdown;
     std::unique_ptr<SmartHomeMsg> alarmPopup;
@@ -96,4 +101,5 @@ private:
     std::unique_ptr<ShutdownSequence> shutdownSequence;
     QStandardItemModel *recentModel = nullptr;
     std::unique_ptr<LogDialog> logDialog;
+    std::unique_ptr<DesktopNotifier> notifier;
 };

@@ -37,7 +37,7 @@ QString readScrambled(const QSettings &s, const QString &key)
 
 QString paramFilePath()
 {
-    return dataFilePath(QStringLiteral("param.ini"));
+    return configFilePath(QStringLiteral("param.ini"));
 }
 
 void loadParams()
@@ -52,6 +52,7 @@ void loadParams()
     p.UPS_para = s.value("UPS_para", d.UPS_para).toBool();
     p.Restart_para = s.value("Restart_para", d.Restart_para).toBool();
     p.Alarm_para = s.value("Alarm_para", d.Alarm_para).toBool();
+    p.Notify_para = s.value("Notify_para", d.Notify_para).toBool();
     p.AlarmBox_time = s.value("AlarmBox_time", d.AlarmBox_time).toInt();
     p.Utility_time = s.value("Utility_time", d.Utility_time).toInt();
     p.Bat_time = s.value("Bat_time", d.Bat_time).toInt();
@@ -91,6 +92,7 @@ void saveParams()
         s.setValue("UPS_para", p.UPS_para);
         s.setValue("Restart_para", p.Restart_para);
         s.setValue("Alarm_para", p.Alarm_para);
+        s.setValue("Notify_para", p.Notify_para);
         s.setValue("AlarmBox_time", p.AlarmBox_time);
         s.setValue("Utility_time", p.Utility_time);
         s.setValue("Bat_time", p.Bat_time);

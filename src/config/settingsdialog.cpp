@@ -69,6 +69,7 @@ void SettingsDialog::load()
     ui->checkBox_ups->setChecked(p.UPS_para);
     ui->checkBox_auto->setChecked(p.Restart_para);
     ui->checkBox_popup->setChecked(p.Alarm_para);
+    ui->checkBox_notify->setChecked(p.Notify_para);
     ui->spinBox_utility->setValue(p.Utility_time);
     ui->spinBox_battery->setValue(p.Bat_time);
     ui->spinBox_ups->setValue(p.UPS_time);
@@ -159,7 +160,7 @@ void SettingsDialog::storeSaveDirectory()
     const QString dir = ui->directoryEdit->text();
     QString stored;
     if (!dir.isEmpty())
-        stored = QFileInfo(dir).isDir() ? dir : dataFilePath(QStringLiteral("Temp"));
+        stored = QFileInfo(dir).isDir() ? dir : documentSaveDir();
     // param.ini holds credentials: never readable by others, also when created here.
     constexpr QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
     const QString path = paramFilePath();
@@ -208,6 +209,7 @@ void SettingsDialog::on_pushButton_clicked()
     p.exte_time = ui->spinbox_Exte_Time->value();
     p.exte_save = ui->checkbox_SaveCheck->checkState() != Qt::Unchecked;
     p.Alarm_para = ui->checkBox_popup->isChecked();
+    p.Notify_para = ui->checkBox_notify->isChecked();
     p.AlarmBox_time = ui->spinBox->value();
 
     {

@@ -253,7 +253,5 @@ QString OpenDocumentSaver::saveDirectory() const
     const QString dir = settings.value(QStringLiteral("dir")).toString();
     if (!dir.isEmpty())
         return dir;
-    const QString temp = dataFilePath(QStringLiteral("Temp"));
-    QDir().mkpath(temp);
-    return temp;
+    return documentSaveDir();
 }
