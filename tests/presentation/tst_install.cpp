@@ -151,7 +151,7 @@ void InstallTest::installedFiles_data()
                       "usr/share/doc/voltiguard/changelog.gz",
                       "usr/share/man/man1/voltiguard.1.gz",
                       "usr/sbin/voltiguard-service",
-                      "lib/systemd/system/voltiguard.service",
+                      "usr/lib/systemd/system/voltiguard.service",
                       "usr/share/dbus-1/system.d/org.voltiguard.Voltiguard1.conf",
                       "usr/share/doc/voltiguard/examples/param.ini",
                       "usr/share/man/man8/voltiguard-service.8.gz"};
@@ -398,7 +398,7 @@ void InstallTest::serviceUnitAndBusPolicy()
     // systemd-analyze wants the program and the manual where the unit names them;
     // the unit is checked as a file, never given to this machine's systemd.
     const QString root = this->root(QStringLiteral("destdir"));
-    QFile unit(root + QStringLiteral("/lib/systemd/system/voltiguard.service"));
+    QFile unit(root + QStringLiteral("/usr/lib/systemd/system/voltiguard.service"));
     QVERIFY(unit.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(unit.readAll())
                              .replace(QStringLiteral("=/usr/sbin/"), QStringLiteral("=%1/usr/sbin/").arg(root));
