@@ -12,6 +12,7 @@
 #include "platform/desktopautomation.h"
 #include "platform/desktopnotifier.h"
 #include "platform/poweroff.h"
+#include "platform/trayhostwatcher.h"
 #include "shutdown/closedialog.h"
 #include "shutdown/shutdownsequence.h"
 #include "shutdown/smarthomemsg.h"
@@ -199,8 +200,6 @@ void MainWindow::configureForm()
 
 void MainWindow::createTrayIcon()
 {
-    trayIcon = new QSystemTrayIcon(this);
-
     auto makeAction = [this](const QString &text, const char *icon) {
         return new QAction(QIcon(QLatin1String(icon)), text, this);
     };
@@ -222,11 +221,20 @@ void MainWindow::createTrayIcon()
     trayMenu->addAction(restoreAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
-
-    // Shown even while no notification area exists: Qt embeds the icon as soon as
-    // a tray host starts, which at login often comes after the autostarted program.
-    trayIcon->setIcon(QIcon(QStringLiteral(":/file/images/offline_1.PNG")));
     trayToolTip = appTitle + tr(",Agent Lost Connect!");
+
+    // The icon only once a tray host runs, which at login often comes after the
+    // autostarted program: Qt picks its kind of tray icon when the first is made.
+    auto *trayHost = new TrayHostWatcher(this);
+    connect(trayHost, &TrayHostWatcher::hostAvailable, this, &MainWindow::showTrayIcon);
+    trayHost->start();
+}
+
+void MainWindow::showTrayIcon()
+{
+    const QString icon =
+        shownStatus.trayIcon.isEmpty() ? QStringLiteral(":/file/images/offline_1.PNG") : shownStatus.trayIcon;
+    trayIcon = new QSystemTrayIcon(QIcon(icon), this);
     trayIcon->setToolTip(trayToolTip);
     trayIcon->setContextMenu(trayMenu);
     trayIcon->setVisible(true);
@@ -253,6 +261,7 @@ void MainWindow::changeEvent(QEvent *event)
     }
     if (!isActiveWindow())
         return;
+    // Qt is asked only once the icon exists: its first answer would fix its kind of tray.
     if (!trayIcon || !trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         // Minimised normally, so the window stays in the task list.
         event->accept();

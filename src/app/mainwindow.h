@@ -66,6 +66,7 @@ private:
     void buildStatusBar();
     void configureForm();
     void createTrayIcon();
+    void showTrayIcon();
     void showStatus();
     void evaluateConditions();
     void updateCountdownDisplay(const CountdownTick &tick);
