@@ -110,6 +110,7 @@ CountdownTick Countdown::preview(const UpsStatusSnapshot &status, const Params &
     Countdown copy(*this);
     CountdownTick tick = copy.evaluateConditions(status, p);
     tick.shutdownRequests = 0;
+    tick.countdownsStarted.clear();
     tick.popup = PopupAction::None;
     tick.startExternalProgram = false;
     return tick;
