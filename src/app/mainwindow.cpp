@@ -12,6 +12,7 @@
 #include "platform/desktopautomation.h"
 #include "platform/desktopnotifier.h"
 #include "platform/poweroff.h"
+#include "platform/trayhostwatcher.h"
 #include "shutdown/closedialog.h"
 #include "shutdown/shutdownsequence.h"
 #include "shutdown/smarthomemsg.h"
@@ -59,6 +60,7 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    connect(&pollThread, &snmp_thread::statusChanged, this, &MainWindow::statusChangedSlot);
     pollThread.start();
 
     logDialog = std::make_unique<LogDialog>();
@@ -199,8 +201,6 @@ void MainWindow::configureForm()
 
 void MainWindow::createTrayIcon()
 {
-    trayIcon = new QSystemTrayIcon(this);
-
     auto makeAction = [this](const QString &text, const char *icon) {
         return new QAction(QIcon(QLatin1String(icon)), text, this);
     };
@@ -222,11 +222,20 @@ void MainWindow::createTrayIcon()
     trayMenu->addAction(restoreAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
-
-    // Shown even while no notification area exists: Qt embeds the icon as soon as
-    // a tray host starts, which at login often comes after the autostarted program.
-    trayIcon->setIcon(QIcon(QStringLiteral(":/file/images/offline_1.PNG")));
     trayToolTip = appTitle + tr(",Agent Lost Connect!");
+
+    // The icon only once a tray host runs, which at login often comes after the
+    // autostarted program: Qt picks its kind of tray icon when the first is made.
+    auto *trayHost = new TrayHostWatcher(this);
+    connect(trayHost, &TrayHostWatcher::hostAvailable, this, &MainWindow::showTrayIcon);
+    trayHost->start();
+}
+
+void MainWindow::showTrayIcon()
+{
+    const QString icon =
+        shownStatus.trayIcon.isEmpty() ? QStringLiteral(":/file/images/offline_1.PNG") : shownStatus.trayIcon;
+    trayIcon = new QSystemTrayIcon(QIcon(icon), this);
     trayIcon->setToolTip(trayToolTip);
     trayIcon->setContextMenu(trayMenu);
     trayIcon->setVisible(true);
@@ -253,6 +262,7 @@ void MainWindow::changeEvent(QEvent *event)
     }
     if (!isActiveWindow())
         return;
+    // Qt is asked only once the icon exists: its first answer would fix its kind of tray.
     if (!trayIcon || !trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
         // Minimised normally, so the window stays in the task list.
         event->accept();
@@ -268,10 +278,12 @@ void MainWindow::changeEvent(QEvent *event)
     event->ignore();
 }
 
-void MainWindow::showStatus()
+void MainWindow::showStatus(bool blink)
 {
     const LampSwitches switches{params.Utility_para, params.Bat_para, params.UPS_para};
-    const StatusView v = statusView(upsStatus.snapshot(), switches, blinkPhase);
+    // The phase the last tick showed, so that nothing blinks off the tick.
+    int shownPhase = 1 - blinkPhase;
+    const StatusView v = statusView(upsStatus.snapshot(), switches, blink ? blinkPhase : shownPhase);
     // Runs every second: only what changed is handed to the widgets, so a steady
     // state costs no repaint.
     const StatusView &old = shownStatus;
@@ -319,6 +331,13 @@ void MainWindow::showClock(const QString &format)
     clockLabel->setText(uiLocale().toString(QDateTime::currentDateTime(), format));
 }
 
+void MainWindow::statusChangedSlot()
+{
+    showStatus(false);
+    flushPendingEvents();
+    showCountdownLabel(countdown.preview(upsStatus.snapshot(), params));
+}
+
 void MainWindow::evaluateConditions()
 {
     const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
@@ -331,17 +350,20 @@ void MainWindow::evaluateConditions()
     }
 }
 
+void MainWindow::showCountdownLabel(const CountdownTick &tick)
+{
+    countdownLabel->setVisible(tick.display != CountdownDisplay::Hidden);
+    countdownLabel->setText(tick.labelText());
+    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
+}
+
 void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
 {
+    showCountdownLabel(tick);
     if (tick.display == CountdownDisplay::Hidden) {
-        countdownLabel->setText(QString());
-        countdownLabel->hide();
         closeAlarmPopup();
         return;
     }
-    countdownLabel->show();
-    countdownLabel->setText(tick.labelText());
-    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
     showAlarmPopup(tick);
     if (tick.startExternalProgram)
         QProcess::startDetached(params.exte_param, {});

@@ -2,6 +2,7 @@
 #include "config/params.h"
 #include "model/logevent.h"
 #include "model/upsstatus.h"
+#include "sessionbus.h"
 #include "tempdatadir.h"
 #include "widgets/messagebox.h"
 
@@ -18,28 +19,8 @@
 #include <QTimer>
 
 namespace {
-// The session bus of this test: a private dbus-daemon without service activation,
-// so that no notification reaches a real desktop.
+// The session bus of this test is private, so that no notification reaches a real desktop.
 QString notificationLog;
-
-bool startPrivateSessionBus(QProcess &daemon, const QTemporaryDir &dir)
-{
-    QFile conf(dir.filePath("session.conf"));
-    if (!conf.open(QIODevice::WriteOnly))
-        return false;
-    conf.write(QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                              "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-                              "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-                              "</policy></busconfig>")
-                   .arg(dir.path())
-                   .toUtf8());
-    conf.close();
-    daemon.start("dbus-daemon", {"--config-file=" + conf.fileName(), "--print-address", "--nofork", "--nopidfile"});
-    if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000))
-        return false;
-    qputenv("DBUS_SESSION_BUS_ADDRESS", daemon.readLine().trimmed());
-    return true;
-}
 } // namespace
 
 class TestMainWindow : public QObject
@@ -144,8 +125,10 @@ int main(int argc, char *argv[])
     QTemporaryDir dir;
     QProcess bus;
     QProcess server;
-    if (!startPrivateSessionBus(bus, dir))
+    const QString busAddress = startPrivateSessionBus(bus, dir);
+    if (busAddress.isEmpty())
         qFatal("dbus-daemon did not start");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress.toUtf8());
     notificationLog = dir.filePath("notifications.log");
     server.start("/usr/bin/python3", {"-m", "dbusmock", "--template", "notification_daemon", "-l", notificationLog});
     QApplication app(argc, argv);

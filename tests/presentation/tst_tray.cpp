@@ -3,11 +3,14 @@
 #include "app/mainwindow.h"
 #include "binaryrun.h"
 #include "model/logevent.h"
+#include "sessionbus.h"
 #include "tempdatadir.h"
 #include "xsession.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
@@ -83,6 +86,19 @@ protected:
     }
 };
 } // namespace
+
+// A panel's StatusNotifierWatcher with its host registered; records the items.
+class StatusNotifierWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    QStringList items;
+    bool hostRegistered() const { return true; }
+public slots:
+    void RegisterStatusNotifierItem(const QString &service) { items << service; }
+};
 
 class TrayTest : public QObject
 {
@@ -300,28 +316,50 @@ void TrayTest::menuDrivesWindow()
 
 void TrayTest::exitQuitsWithoutQuestion_data()
 {
-    QTest::addColumn<bool>("lateTrayHost");
-    QTest::newRow("tray host running at start") << false;
+    QTest::addColumn<QString>("lateHost");
+    QTest::newRow("tray host running at start") << "";
     // The usual race at login: the autostarted program comes up before the panel.
-    QTest::newRow("tray host started after the program") << true;
+    QTest::newRow("tray host started after the program") << "trayer";
+    QTest::newRow("StatusNotifierWatcher started after the program") << "watcher";
 }
 
 void TrayTest::exitQuitsWithoutQuestion()
 {
-    QFETCH(bool, lateTrayHost);
+    QFETCH(QString, lateHost);
     m_window.reset();
-    if (lateTrayHost)
+    if (!lateHost.isEmpty())
         xsession->stopTrayHost();
+    QTemporaryDir busDir;
+    QProcess bus;
+    const QString busAddress = lateHost == QLatin1String("watcher") ? startPrivateSessionBus(bus, busDir)
+                                                                    : QStringLiteral("unix:path=/nonexistent/vg");
+    QVERIFY(!busAddress.isEmpty());
     BinaryRun run;
     run.dataDir().writeParams();
     run.environment().insert(QStringLiteral("DISPLAY"), xsession->display());
-    run.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vg"));
+    run.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vg"));
     QVERIFY(run.start());
-    if (lateTrayHost) {
+    if (!lateHost.isEmpty())
         QVERIFY(QTest::qWaitFor([] { return xsession->windows(QStringLiteral("voltiguard")).size() > 0; }, 15000));
-        QVERIFY(xsession->startTrayHost());
+    if (lateHost == QLatin1String("watcher")) {
+        StatusNotifierWatcher watcher;
+        QDBusConnection panel = QDBusConnection::connectToBus(busAddress, QStringLiteral("panel"));
+        QVERIFY(panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        QVERIFY(panel.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.items.size(), 1, 10000);
+        // Registered by the program itself, under a name of its connection.
+        QCOMPARE(panel.interface()->servicePid(watcher.items.first()).value(), uint(run.process().processId()));
+        QDBusConnection::disconnectFromBus(QStringLiteral("panel"));
+        run.stop();
+        bus.kill();
+        bus.waitForFinished();
+        // The item and its menu over D-Bus are Qt's own; the clicks below need XEmbed.
+        return;
     }
+    if (!lateHost.isEmpty())
+        QVERIFY(xsession->startTrayHost());
 
     QRect icon;
     QVERIFY(
