@@ -153,6 +153,7 @@ void MonitorService::startPolling()
 {
     upsStatus.reset();
     m_poller = std::make_unique<snmp_thread>();
+    connect(m_poller.get(), &snmp_thread::statusChanged, this, &MonitorService::statusChanged);
     {
         QReadLocker locker(&snmpParamLock);
         journal(JournalPriority::Info,
@@ -193,6 +194,12 @@ void MonitorService::tick()
     const CountdownTick countdown = m_countdown.evaluateConditions(upsStatus.snapshot(), params);
     journalCountdown(countdown);
     publish(countdown);
+}
+
+void MonitorService::statusChanged()
+{
+    flushEvents();
+    publish(m_countdown.preview(upsStatus.snapshot(), params));
 }
 
 void MonitorService::flushEvents()

@@ -33,6 +33,8 @@ public:
 
 private:
     void tick();
+    // A poll answer or a trap changed the state: log and publish it now, not at the tick.
+    void statusChanged();
     void readConfig();
     void startPolling();
     void stopPolling();
