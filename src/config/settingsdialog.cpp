@@ -17,14 +17,6 @@
 namespace {
 const QString defaultAgent = QStringLiteral("192.168.1.1");
 
-// Leading zeros are allowed ("010.001.1.1"), anything else outside dotted IPv4 is not.
-bool isDottedIpv4(const QString &text)
-{
-    static const QRegularExpression re(QRegularExpression::anchoredPattern(
-        QStringLiteral(R"(((25[0-5]|2[0-4]\d|[01]?\d\d?)\.){3}(25[0-5]|2[0-4]\d|[01]?\d\d?))")));
-    return re.match(text).hasMatch();
-}
-
 // Text that is not a number stores 0; the polling thread sends nothing to a port outside 1..65535.
 int portValue(const QString &text)
 {
