@@ -3,6 +3,7 @@
 #include "config/datadir.h"
 #include "config/params.h"
 #include "config/properties.h"
+#include "shutdown/opendocumentsaver.h"
 #include "snmp/usmusers.h"
 #include "ui_settingsdialog.h"
 #include "widgets/filedialog.h"
@@ -149,9 +150,17 @@ void SettingsDialog::on_checkBox_popup_clicked(bool checked)
 void SettingsDialog::storeSaveDirectory()
 {
     const QString dir = ui->directoryEdit->text();
-    QString stored;
-    if (!dir.isEmpty())
-        stored = QFileInfo(dir).isDir() ? dir : dataFilePath(QStringLiteral("Temp"));
+    QString stored = dir;
+    // A missing directory is created now; one that cannot be is replaced, and the
+    // user told so, rather than losing documents at shutdown.
+    if (!dir.isEmpty() && !prepareSaveDirectory(dir)) {
+        stored = defaultSaveDirectory();
+        QMessageBox box(
+            QMessageBox::Warning, tr("Warning"),
+            tr("The directory \"%1\" cannot be created. Documents will be saved in \"%2\".").arg(dir, stored),
+            QMessageBox::Ok, this);
+        MessageBox::exec(box);
+    }
     // param.ini holds credentials: never readable by others, also when created here.
     constexpr QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
     const QString path = paramFilePath();
