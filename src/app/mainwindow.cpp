@@ -7,11 +7,12 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
-#include "platform/accessibility.h"
 #include "platform/desktopautomation.h"
 #include "platform/poweroff.h"
+#include "platform/shutdowninhibitor.h"
+#include "platform/signalwatcher.h"
 #include "shutdown/closedialog.h"
-#include "shutdown/shutdownsequence.h"
+#include "shutdown/opendocumentsaver.h"
 #include "shutdown/smarthomemsg.h"
 #include "snmp/snmpengine.h"
 #include "snmp/usmusers.h"
@@ -30,6 +31,7 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
+#include <csignal>
 
 namespace {
 const QString whiteBackground = QStringLiteral("background-color: rgb(255, 255, 255);");
@@ -65,10 +67,20 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_uniq
     connect(logDialog.get(), &LogDialog::cleanLog, this, &MainWindow::logClickSlots);
     connect(this, &MainWindow::refreshLog, logDialog.get(), &LogDialog::insertLog);
     connect(ui->bt_log, &BtnWidget::clicked, this, &MainWindow::bt_log_clicked);
-    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
+    desktop = createDesktopAutomation();
+    saver = std::make_unique<OpenDocumentSaver>(*desktop);
+    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), [this] { saver->closeApplications(); });
     // Applications expose their dialogs only when accessibility is on as they start.
     if (params.exte_save)
-        enableDesktopAccessibility();
+        accessibility.switchOn();
+
+    // A logout, a shutdown by someone else, Ctrl-C: the end of the session, not a
+    // question to the user.
+    auto *watcher = new SignalWatcher({SIGTERM, SIGINT, SIGHUP}, this);
+    connect(watcher, &SignalWatcher::received, this, &MainWindow::endOnSignal);
+    shutdownInhibitor = new ShutdownInhibitor(
+        QStringLiteral("Voltiguard"), QStringLiteral("Writing the UPS event log before the machine goes down"), this);
+    connect(shutdownInhibitor, &ShutdownInhibitor::prepareForShutdown, this, &MainWindow::prepareForShutdown);
 }
 
 MainWindow::~MainWindow()
@@ -76,7 +88,27 @@ MainWindow::~MainWindow()
     pollThread.stop();
     pollThread.exit(0);
     pollThread.wait();
+    // What the polling thread queued after the last tick.
+    QString ip;
+    {
+        QReadLocker locker(&snmpParamLock);
+        ip = params.ip;
+    }
+    writePendingEvents(ip);
     releaseSnmpSession();
+}
+
+void MainWindow::endOnSignal(int signalNumber)
+{
+    Q_UNUSED(signalNumber);
+    // Ends modal dialogs' loops too; the destructor stops polling and writes the log.
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::prepareForShutdown()
+{
+    flushPendingEvents();
+    shutdownInhibitor->release();
 }
 
 void MainWindow::initialise()
@@ -303,7 +335,7 @@ void MainWindow::evaluateConditions()
 {
     const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
     for (int i = 0; i < tick.shutdownRequests; ++i)
-        shutdownSystem();
+        showFlushed(shutdownSystem(true).flushed);
     updateCountdownDisplay(tick);
 }
 
@@ -360,9 +392,9 @@ void MainWindow::ShowMessageClicked()
     countdown.popupDismissed();
 }
 
-bool MainWindow::shutdownSystem()
+ShutdownResult MainWindow::shutdownSystem(bool runPass)
 {
-    return shutdownSequence->shutdownSystem();
+    return shutdownSequence->shutdownSystem(runPass);
 }
 
 void MainWindow::bt_set_clicked()
@@ -409,7 +441,7 @@ void MainWindow::bt_set_clicked()
     saveParams();
     // Document saving switched on now reaches the applications started from here on.
     if (params.exte_save)
-        enableDesktopAccessibility();
+        accessibility.switchOn();
 }
 
 void MainWindow::bt_close_clicked()
@@ -428,7 +460,11 @@ void MainWindow::flushPendingEvents()
         QReadLocker locker(&snmpParamLock);
         ip = params.ip;
     }
-    const std::optional<FlushResult> flushed = writePendingEvents(ip);
+    showFlushed(writePendingEvents(ip));
+}
+
+void MainWindow::showFlushed(const std::optional<FlushResult> &flushed)
+{
     if (!flushed)
         return;
     if (flushed->newest)

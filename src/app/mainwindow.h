@@ -4,6 +4,8 @@
 #include "snmp/snmpthread.h"
 
 #include "model/statusview.h"
+#include "platform/accessibility.h"
+#include "shutdown/shutdownsequence.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -19,7 +21,9 @@ class QStandardItemModel;
 class QAction;
 class QMenu;
 class QTimer;
-class ShutdownSequence;
+class DesktopAutomation;
+class OpenDocumentSaver;
+class ShutdownInhibitor;
 class SmartHomeMsg;
 
 // The four times as the settings dialog saw them when it was last accepted.
@@ -69,8 +73,11 @@ private:
     void updateCountdownDisplay(const CountdownTick &tick);
     void showAlarmPopup(const CountdownTick &tick);
     void closeAlarmPopup();
-    bool shutdownSystem();
+    ShutdownResult shutdownSystem(bool runPass);
     void flushPendingEvents();
+    void showFlushed(const std::optional<FlushResult> &flushed);
+    void endOnSignal(int signalNumber);
+    void prepareForShutdown();
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -93,7 +100,11 @@ private:
     std::unique_ptr<SmartHomeMsg> alarmPopup;
     bool timesSnapshotPending = true;
     TimesSnapshot timesSnapshot;
+    std::unique_ptr<DesktopAutomation> desktop;
+    std::unique_ptr<OpenDocumentSaver> saver;
     std::unique_ptr<ShutdownSequence> shutdownSequence;
+    AccessibilitySwitch accessibility;
+    ShutdownInhibitor *shutdownInhibitor = nullptr;
     QStandardItemModel *recentModel = nullptr;
     std::unique_ptr<LogDialog> logDialog;
 };
