@@ -59,7 +59,10 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
             ++tick.shutdownRequests;
             continue;
         }
-        tick.alarmText += QStringLiteral("%1\n").arg(QCoreApplication::translate("MainWindow", rules[i].text));
+        const QString text = QCoreApplication::translate("MainWindow", rules[i].text);
+        tick.alarmText += text + QLatin1Char('\n');
+        if (c.elapsed == 0)
+            tick.countdownsStarted << text;
         const int delay = rules[i].minutes * 60;
         c.secs = delay - c.elapsed;
         ++c.elapsed;

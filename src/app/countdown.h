@@ -4,6 +4,7 @@
 #include "model/upsstatus.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTime>
 
 // Seconds-left value of a condition that is not counting down.
@@ -33,6 +34,7 @@ struct CountdownTick
     CountdownDisplay display = CountdownDisplay::Hidden;
     int countdownSecs = 0;
     QString alarmText;
+    QStringList countdownsStarted; // conditions whose countdown began with this tick
     PopupAction popup = PopupAction::None;
     bool startExternalProgram = false;
 

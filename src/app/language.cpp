@@ -2,6 +2,11 @@
 
 bool chineseUi = false;
 
+QLocale uiLocale()
+{
+    return chineseUi ? QLocale(QLocale::Chinese, QLocale::China) : QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
 bool chineseChosen(const QString &langVariable, const QString &localeName)
 {
     const QString lang = langVariable.toLower();

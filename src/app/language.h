@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
 
 // True when the user interface should be Chinese: the system locale's name starts
@@ -8,3 +9,6 @@ bool chineseChosen(const QString &lang, const QString &localeName);
 
 // Set once Chinese translations are installed; the about box picks its manual by it.
 extern bool chineseUi;
+
+// The locale of the interface language, for day and month names.
+QLocale uiLocale();

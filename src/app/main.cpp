@@ -1,5 +1,7 @@
+#include "app/commandline.h"
 #include "app/language.h"
 #include "app/mainwindow.h"
+#include "config/datadir.h"
 #include "platform/singleinstance.h"
 #include "widgets/messagebox.h"
 
@@ -11,7 +13,13 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> exitCode = handleInfoOptions(argc, argv))
+        return *exitCode;
+    // The Wayland app id and the window class then match the desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.voltiguard.Voltiguard"));
+    installDisplayGuard();
     QApplication app(argc, argv);
+    releaseDisplayGuard();
 
     if (chineseChosen(QString::fromLocal8Bit(qgetenv("LANG")), QLocale::system().name())) {
         // Kept for the whole run; a resource that fails to load leaves the English texts.
@@ -33,6 +41,8 @@ int main(int argc, char *argv[])
         MessageBox::exec(box);
         return 0;
     }
+    // Chosen, created and moved from an older layout by the one instance that runs.
+    (void)dataLocations();
 
     MainWindow window;
     window.setWindowIcon(QIcon(QStringLiteral(":/file/images/Tarnwell.png")));

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "app/language.h"
 #include "config/params.h"
 #include "config/settingsdialog.h"
 #include "eventlog/logdialog.h"
@@ -8,9 +9,11 @@
 #include "model/statusview.h"
 #include "model/upsstatus.h"
 #include "platform/desktopautomation.h"
+#include "platform/desktopnotifier.h"
 #include "platform/poweroff.h"
 #include "platform/shutdowninhibitor.h"
 #include "platform/signalwatcher.h"
+#include "platform/trayhostwatcher.h"
 #include "shutdown/closedialog.h"
 #include "shutdown/opendocumentsaver.h"
 #include "shutdown/smarthomemsg.h"
@@ -49,7 +52,8 @@ void setLamp(QLabel *label, const QString &picture)
 }
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>())
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), notifier(createDesktopNotifier())
 {
     QPalette pal = palette();
     pal.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/file/images/background.png"))));
@@ -159,7 +163,7 @@ void MainWindow::buildStatusBar()
     statusBar()->addWidget(countdownLabel);
     statusBar()->addPermanentWidget(stateLabel);
     countdownLabel->hide();
-    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss dddd")));
+    showClock(QStringLiteral("yyyy-MM-dd hh:mm:ss dddd"));
     stateLabel->setText(tr("ready connect!"));
 }
 
@@ -228,8 +232,6 @@ void MainWindow::configureForm()
 
 void MainWindow::createTrayIcon()
 {
-    trayIcon = new QSystemTrayIcon(this);
-
     auto makeAction = [this](const QString &text, const char *icon) {
         return new QAction(QIcon(QLatin1String(icon)), text, this);
     };
@@ -251,11 +253,20 @@ void MainWindow::createTrayIcon()
     trayMenu->addAction(restoreAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
-
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    trayIcon->setIcon(QIcon(QStringLiteral(":/file/images/offline_1.PNG")));
     trayToolTip = appTitle + tr(",Agent Lost Connect!");
+
+    // The icon only once a tray host runs, which at login often comes after the
+    // autostarted program: Qt picks its kind of tray icon when the first is made.
+    auto *trayHost = new TrayHostWatcher(this);
+    connect(trayHost, &TrayHostWatcher::hostAvailable, this, &MainWindow::showTrayIcon);
+    trayHost->start();
+}
+
+void MainWindow::showTrayIcon()
+{
+    const QString icon =
+        shownStatus.trayIcon.isEmpty() ? QStringLiteral(":/file/images/offline_1.PNG") : shownStatus.trayIcon;
+    trayIcon = new QSystemTrayIcon(QIcon(icon), this);
     trayIcon->setToolTip(trayToolTip);
     trayIcon->setContextMenu(trayMenu);
     trayIcon->setVisible(true);
@@ -274,10 +285,22 @@ void MainWindow::changeEvent(QEvent *event)
         QMainWindow::changeEvent(event);
         return;
     }
-    if (!isMinimized() || !isActiveWindow())
+    if (!isMinimized()) {
+        // The note on the missing notification area stays a while after the window is back.
+        if (!statusBar()->currentMessage().isEmpty())
+            QTimer::singleShot(10000, statusBar(), &QStatusBar::clearMessage);
         return;
-    if (!trayIcon || !trayIcon->isVisible()) {
+    }
+    if (!isActiveWindow())
+        return;
+    // Qt is asked only once the icon exists: its first answer would fix its kind of tray.
+    if (!trayIcon || !trayIcon->isVisible() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Minimised normally, so the window stays in the task list.
         event->accept();
+        if (!noTrayMessageShown) {
+            noTrayMessageShown = true;
+            statusBar()->showMessage(tr("No notification area: minimised to the task list"));
+        }
         return;
     }
     trayIcon->showMessage(appTitle, tr("running as tray!"), QSystemTrayIcon::Information, 1000);
@@ -323,12 +346,18 @@ void MainWindow::showStatus()
 
 void MainWindow::timerslots()
 {
-    clockLabel->setText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd")));
+    showClock(QStringLiteral("yyyy-MM-dd hh:mm:ss ddd"));
     showStatus();
     flushPendingEvents();
 
     // The countdown comes last: a shutdown it starts follows everything above.
     evaluateConditions();
+}
+
+void MainWindow::showClock(const QString &format)
+{
+    // The day name in the language of the interface, not in the C locale's English.
+    clockLabel->setText(uiLocale().toString(QDateTime::currentDateTime(), format));
 }
 
 void MainWindow::evaluateConditions()
@@ -337,6 +366,10 @@ void MainWindow::evaluateConditions()
     for (int i = 0; i < tick.shutdownRequests; ++i)
         showFlushed(shutdownSystem(true).flushed);
     updateCountdownDisplay(tick);
+    if (params.Notify_para) {
+        for (const QString &condition : tick.countdownsStarted)
+            notifier->notify(appTitle, condition + QLatin1Char('\n') + tick.labelText(), NotificationUrgency::Critical);
+    }
 }
 
 void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
@@ -467,10 +500,20 @@ void MainWindow::showFlushed(const std::optional<FlushResult> &flushed)
 {
     if (!flushed)
         return;
+    notifyEvents(flushed->events);
     if (flushed->newest)
         fillRecentModel(*flushed->newest, tr("IP"));
     if (logDialogOpen)
         emit refreshLog();
+}
+
+void MainWindow::notifyEvents(const QList<LogEvent> &events)
+{
+    if (!params.Notify_para)
+        return;
+    for (const LogEvent &event : events)
+        notifier->notify(appTitle, eventText(event.id),
+                         eventIsCritical(event.id) ? NotificationUrgency::Critical : NotificationUrgency::Normal);
 }
 
 void MainWindow::logClickSlots()

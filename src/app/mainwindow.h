@@ -3,6 +3,7 @@
 #include "app/countdown.h"
 #include "snmp/snmpthread.h"
 
+#include "model/logevent.h"
 #include "model/statusview.h"
 #include "platform/accessibility.h"
 #include "shutdown/shutdownsequence.h"
@@ -22,6 +23,7 @@ class QAction;
 class QMenu;
 class QTimer;
 class DesktopAutomation;
+class DesktopNotifier;
 class OpenDocumentSaver;
 class ShutdownInhibitor;
 class SmartHomeMsg;
@@ -68,6 +70,7 @@ private:
     void buildStatusBar();
     void configureForm();
     void createTrayIcon();
+    void showTrayIcon();
     void showStatus();
     void evaluateConditions();
     void updateCountdownDisplay(const CountdownTick &tick);
@@ -78,6 +81,8 @@ private:
     void showFlushed(const std::optional<FlushResult> &flushed);
     void endOnSignal(int signalNumber);
     void prepareForShutdown();
+    void notifyEvents(const QList<LogEvent> &events);
+    void showClock(const QString &format);
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -95,6 +100,7 @@ private:
     int blinkPhase = 0;
     StatusView shownStatus;
     QString trayToolTip;
+    bool noTrayMessageShown = false;
 
     Countdown countdown;
     std::unique_ptr<SmartHomeMsg> alarmPopup;
@@ -107,4 +113,5 @@ private:
     ShutdownInhibitor *shutdownInhibitor = nullptr;
     QStandardItemModel *recentModel = nullptr;
     std::unique_ptr<LogDialog> logDialog;
+    std::unique_ptr<DesktopNotifier> notifier;
 };

@@ -60,6 +60,7 @@ struct TextKey
 const BoolKey boolKeys[] = {
     {"shutdown", &Params::shutdown},   {"Utility_para", &Params::Utility_para}, {"Bat_para", &Params::Bat_para},
     {"UPS_para", &Params::UPS_para},   {"Restart_para", &Params::Restart_para}, {"Alarm_para", &Params::Alarm_para},
+    {"Notify_para", &Params::Notify_para},
     {"exte_flag", &Params::exte_flag}, {"exte_save", &Params::exte_save},
 };
 // What the settings dialog can store, widened where a hand-edited value still means
@@ -203,7 +204,7 @@ void readValues(const QSettings &s, Params &p, QList<ParamProblem> &problems)
 
 QString paramFilePath()
 {
-    return dataFilePath(QStringLiteral("param.ini"));
+    return configFilePath(QStringLiteral("param.ini"));
 }
 
 bool isDottedIpv4(const QString &text)
@@ -280,6 +281,7 @@ void saveParams()
         s.setValue("UPS_para", p.UPS_para);
         s.setValue("Restart_para", p.Restart_para);
         s.setValue("Alarm_para", p.Alarm_para);
+        s.setValue("Notify_para", p.Notify_para);
         s.setValue("AlarmBox_time", p.AlarmBox_time);
         s.setValue("Utility_time", p.Utility_time);
         s.setValue("Bat_time", p.Bat_time);

@@ -14,6 +14,7 @@ struct Params
     bool UPS_para = false;
     bool Restart_para = false;
     bool Alarm_para = true;
+    bool Notify_para = true; // desktop notifications of events and countdowns
     int AlarmBox_time = 10;
     int Utility_time = 10;
     int Bat_time = 10;

@@ -15,3 +15,12 @@ bool writePrivateFile(const QString &path, const QByteArray &data)
     tmp.setAutoRemove(false);
     return true;
 }
+
+void createPrivateFile(const QString &path)
+{
+    if (QFile::exists(path))
+        return;
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+}

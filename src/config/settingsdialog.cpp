@@ -62,6 +62,7 @@ void SettingsDialog::load()
     ui->checkBox_ups->setChecked(p.UPS_para);
     ui->checkBox_auto->setChecked(p.Restart_para);
     ui->checkBox_popup->setChecked(p.Alarm_para);
+    ui->checkBox_notify->setChecked(p.Notify_para);
     ui->spinBox_utility->setValue(p.Utility_time);
     ui->spinBox_battery->setValue(p.Bat_time);
     ui->spinBox_ups->setValue(p.UPS_time);
@@ -209,6 +210,7 @@ void SettingsDialog::on_pushButton_clicked()
     p.exte_time = ui->spinbox_Exte_Time->value();
     p.exte_save = ui->checkbox_SaveCheck->checkState() != Qt::Unchecked;
     p.Alarm_para = ui->checkBox_popup->isChecked();
+    p.Notify_para = ui->checkBox_notify->isChecked();
     p.AlarmBox_time = ui->spinBox->value();
 
     {

@@ -1,6 +1,7 @@
 #include "logstore.h"
 
 #include "config/datadir.h"
+#include "config/privatefile.h"
 
 #include <QReadWriteLock>
 #include <QSqlError>
@@ -33,7 +34,7 @@ std::optional<int> asRows(const std::optional<qint64> &n)
 
 QString logDatabasePath()
 {
-    return dataFilePath(QStringLiteral("log.db"));
+    return stateFilePath(QStringLiteral("log.db"));
 }
 
 QString eventCellText(const QVariant &id)
@@ -47,6 +48,7 @@ QString eventCellText(const QVariant &id)
 LogDatabase::LogDatabase(const QString &connectionName) : m_name(connectionName)
 {
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    createPrivateFile(logDatabasePath());
     m_db.setDatabaseName(logDatabasePath());
     m_db.setConnectOptions(connectOptions);
     if (m_db.open())
@@ -334,6 +336,7 @@ std::optional<FlushResult> writePendingEvents(const QString &ip, int newestCount
         return result;
     result.written = db.insertEvents(events, ip);
     if (result.written) {
+        result.events = events;
         // Producers only append, so the events written are still the first ones.
         QWriteLocker locker(&pendingEventsLock);
         pendingEvents.erase(pendingEvents.begin(), pendingEvents.begin() + events.size());

@@ -117,6 +117,7 @@ private:
 struct FlushResult
 {
     bool written = false;
+    QList<LogEvent> events;              // the events written, oldest first
     std::optional<QList<LogRow>> newest; // empty when log.db could not be read
 };
 

@@ -36,6 +36,21 @@ QString eventText(int id)
     return QString::number(id);
 }
 
+bool eventIsCritical(int id)
+{
+    switch (id) {
+    case UtilityFail:
+    case BatteryLow:
+    case UpsFail:
+    case AgentUnconnected:
+    case UpsUnconnected:
+    case ShutdownFailed:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void queueEvents(const QList<LogEvent> &events)
 {
     if (events.isEmpty())

@@ -45,6 +45,9 @@ extern QString appTitle;
 void buildEventTexts();
 // The text of an event id, or the number itself for ids the table does not know.
 QString eventText(int id);
+// Events that mean the machine's power is at risk or no longer watched; the desktop
+// shows their notifications as critical.
+bool eventIsCritical(int id);
 
 void queueEvents(const QList<LogEvent> &events);
 QString timeText();

@@ -1,6 +1,7 @@
 #include "closefile.h"
 
 #include "config/datadir.h"
+#include "config/privatefile.h"
 
 #include <QMutex>
 #include <QSqlDatabase>
@@ -21,6 +22,7 @@ bool withDatabase(const std::function<void(QSqlQuery &)> &work)
     bool opened = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        createPrivateFile(CloseFile::path());
         db.setDatabaseName(CloseFile::path());
         if (db.open()) {
             opened = true;
@@ -67,7 +69,7 @@ QList<QStringList> rows(QSqlQuery &q, const QString &statement, int columns)
 namespace CloseFile {
 QString path()
 {
-    return dataFilePath(QStringLiteral("close_file.db"));
+    return stateFilePath(QStringLiteral("close_file.db"));
 }
 
 void reset()

@@ -61,7 +61,7 @@ UiElement newWindow(const QList<UiElement> &before, const QList<UiElement> &afte
 
 QString defaultSaveDirectory()
 {
-    return dataFilePath(QStringLiteral("Temp"));
+    return documentSaveDir();
 }
 
 bool prepareSaveDirectory(const QString &dir)

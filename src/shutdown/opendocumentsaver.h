@@ -23,8 +23,8 @@ private:
     OpenDocumentSaver &m_saver;
 };
 
-// Where documents are saved when "dir" is empty or cannot be used: "Temp" in the
-// data directory.
+// Where documents are saved when "dir" is empty or cannot be used (the data
+// location's "Temp").
 QString defaultSaveDirectory();
 // Creates the directory if it is missing; true when it exists and is writable then.
 bool prepareSaveDirectory(const QString &dir);

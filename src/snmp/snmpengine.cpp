@@ -9,7 +9,7 @@ std::unique_ptr<SnmpV3Engine> snmpV3;
 bool openSnmpSession()
 {
     const QByteArray engineId = SnmpSession::localEngineId();
-    const QString counterPath = dataFilePath(QStringLiteral("snmpv3_boot_counter"));
+    const QString counterPath = stateFilePath(QStringLiteral("snmpv3_boot_counter"));
     quint32 boots = readBootCounter(counterPath, engineId);
     ++boots;
     saveBootCounter(counterPath, engineId, boots);

@@ -233,5 +233,5 @@ void UsmUserTable::notify(const QStringList &names) const
 
 QString usmUsersFilePath()
 {
-    return dataFilePath(QStringLiteral("usm_users.bin"));
+    return configFilePath(QStringLiteral("usm_users.bin"));
 }

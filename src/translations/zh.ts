@@ -97,7 +97,7 @@
     <name>DialogAddUser</name>
     <message>
         <source>&amp;OK</source>
-        <translation>&amp;确定</translation>
+        <translation>确定(&amp;O)</translation>
     </message>
     <message>
         <source>Add New User</source>
@@ -290,6 +290,10 @@
     <message>
         <source>Log</source>
         <translation>日志</translation>
+    </message>
+    <message>
+        <source>No notification area: minimised to the task list</source>
+        <translation>没有通知区域：窗口已最小化到任务栏</translation>
     </message>
     <message>
         <source>Maximize(&amp;X)</source>
@@ -562,6 +566,10 @@
     <message>
         <source>Brower</source>
         <translation>浏览</translation>
+    </message>
+    <message>
+        <source>Desktop notifications</source>
+        <translation>桌面通知</translation>
     </message>
     <message>
         <source>Community</source>

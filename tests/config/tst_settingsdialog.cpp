@@ -131,6 +131,7 @@ void TestSettingsDialog::load()
     params.UPS_time = 5;
     params.Restart_para = true;
     params.Alarm_para = false;
+    params.Notify_para = false;
     params.AlarmBox_time = 30;
     params.exte_flag = true;
     params.exte_param = "/opt/tool";
@@ -163,6 +164,7 @@ void TestSettingsDialog::load()
     QCOMPARE(d.w<QSpinBox>("spinBox_ups")->value(), 5);
     QVERIFY(d.w<QCheckBox>("checkBox_auto")->isChecked());
     QVERIFY(!d.w<QCheckBox>("checkBox_popup")->isChecked());
+    QVERIFY(!d.w<QCheckBox>("checkBox_notify")->isChecked());
     QVERIFY(!d.w<QSpinBox>("spinBox")->isEnabled());
     QCOMPARE(d.w<QSpinBox>("spinBox")->value(), 30);
     QVERIFY(d.w<QCheckBox>("checkbox_Exte_Check")->isChecked());
@@ -208,8 +210,10 @@ void TestSettingsDialog::shutdownSwitch()
     }
     for (const char *name : {"spinBox_utility", "spinBox_battery", "spinBox_ups"})
         QCOMPARE(d.w<QSpinBox>(name)->isEnabled(), storedShutdown);
+    click(d.w<QCheckBox>("checkBox_notify"));
     d.ok();
     QCOMPARE(d.dialog->result(), int(QDialog::Accepted));
+    QVERIFY(!params.Notify_para);
     QCOMPARE(params.shutdown, storedShutdown);
     QCOMPARE(params.Utility_para, storedSwitches);
     QCOMPARE(params.Bat_para, storedSwitches);
@@ -415,10 +419,10 @@ void TestSettingsDialog::versionChoice()
     QCOMPARE(params.contexName, QString(v3Stored ? "new-ctx" : "old-ctx"));
     QCOMPARE(params.contexEngineID, QString(v3Stored ? "new-engine" : "old-engine"));
     QCOMPARE(params.snmp_community, QString(v3Stored ? "public" : "private"));
-    QCOMPARE(QFile::exists(dataFilePath("usm_users.bin")), v3Stored);
+    QCOMPARE(QFile::exists(configFilePath("usm_users.bin")), v3Stored);
     if (v3Stored) {
         UsmUserTable stored;
-        stored.load(dataFilePath("usm_users.bin"));
+        stored.load(configFilePath("usm_users.bin"));
         QCOMPARE(stored.userNames(), QStringList({"alpha", "beta"}));
     }
 }
@@ -457,7 +461,7 @@ void TestSettingsDialog::saveDirectory()
     QFETCH(bool, warned);
     const QString created = m_data->file("stick/backups");
     typed.replace("<new>", created);
-    stored.replace("<new>", created).replace("<Temp>", dataDir() + "/Temp");
+    stored.replace("<new>", created).replace("<Temp>", documentSaveDir());
 
     QSettings(paramFilePath(), QSettings::IniFormat).setValue("dir", "/previous");
     params.exte_save = true;
@@ -635,11 +639,12 @@ void TestSettingsDialog::keyboard()
     QCOMPARE(tabChain(d.w<QRadioButton>("radio_v3"), 6), QStringList({"radio_v3", "comboBox", "comboBox_2", "lineEdit",
                                                                       "lineEdit_2", "pushButton_usm", "spinBox_2"}));
     d.page(1);
-    QCOMPARE(tabChain(d.w<QCheckBox>("checkbox_SaveCheck"), 17),
-             QStringList({"checkbox_SaveCheck", "directoryEdit", "browseBtn", "checkbox_Exte_Check",
-                          "lineedit_Exte_Edit", "bt_Exte_Btn", "spinbox_Exte_Time", "checkBox_shutdown",
-                          "checkBox_utility", "spinBox_utility", "checkBox_battery", "spinBox_battery", "checkBox_ups",
-                          "spinBox_ups", "checkBox_auto", "checkBox_popup", "spinBox", "pushButton"}));
+    QCOMPARE(
+        tabChain(d.w<QCheckBox>("checkbox_SaveCheck"), 18),
+        QStringList({"checkbox_SaveCheck", "directoryEdit", "browseBtn", "checkbox_Exte_Check", "lineedit_Exte_Edit",
+                     "bt_Exte_Btn", "spinbox_Exte_Time", "checkBox_shutdown", "checkBox_utility", "spinBox_utility",
+                     "checkBox_battery", "spinBox_battery", "checkBox_ups", "spinBox_ups", "checkBox_auto",
+                     "checkBox_notify", "checkBox_popup", "spinBox", "pushButton"}));
     d.page(0);
 
     for (const auto &[label, field] :

@@ -1,13 +1,27 @@
 #include "app/mainwindow.h"
 #include "config/params.h"
+#include "model/logevent.h"
 #include "model/upsstatus.h"
+#include "sessionbus.h"
 #include "tempdatadir.h"
 #include "widgets/messagebox.h"
 
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
 #include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+namespace {
+// The session bus of this test is private, so that no notification reaches a real desktop.
+QString notificationLog;
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -52,7 +66,84 @@ private slots:
         QCOMPARE(battery->pixmap().toImage(), QPixmap(":/file/images/grey.png").toImage());
         MessageBox::setNextAnswer(QMessageBox::Yes);
     }
+
+    void desktopNotifications_data()
+    {
+        QTest::addColumn<QVariantMap>("settings");
+        QTest::addColumn<int>("event"); // -1: a utility failure that starts a countdown instead
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<int>("urgency"); // -1: nothing is sent
+        QTest::newRow("utility failure is critical") << QVariantMap() << int(UtilityFail) << "Utility Fail" << 2;
+        QTest::newRow("utility normal is normal") << QVariantMap() << int(UtilityNormal) << "Utility Normal" << 1;
+        QTest::newRow("agent lost is critical") << QVariantMap() << int(AgentUnconnected) << "Agent Unconnected" << 2;
+        QTest::newRow("connected is normal")
+            << QVariantMap() << int(AgentAndUpsConnected) << "Agent and UPS Connected" << 1;
+        QTest::newRow("countdown start is critical")
+            << QVariantMap{{"Utility_para", true}} << -1 << "Utility Fail\nCountdown of Shutdown:00:10:00" << 2;
+        QTest::newRow("switched off in the settings")
+            << QVariantMap{{"Notify_para", false}, {"Utility_para", true}} << int(UtilityFail) << "Utility Fail" << -1;
+    }
+
+    void desktopNotifications()
+    {
+        QFETCH(QVariantMap, settings);
+        QFETCH(int, event);
+        QFETCH(QString, body);
+        QFETCH(int, urgency);
+        QFile log(notificationLog);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        log.seek(log.size());
+        TempDataDir dir;
+        dir.writeParams(settings);
+        {
+            QWriteLocker locker(&pendingEventsLock);
+            pendingEvents.clear();
+        }
+        MainWindow w;
+        if (event >= 0) {
+            queueEvents({{timeText(), event}});
+        } else {
+            upsStatus.agentAnswered();
+            upsStatus.applyAlarmMask(2);
+        }
+        w.timerslots();
+
+        const QRegularExpression sent(
+            QStringLiteral("\"%1\" \\[\\] \\{[^}]*\"urgency\": %2").arg(QRegularExpression::escape(body)).arg(urgency));
+        QString text;
+        auto arrived = [&] {
+            text += QString::fromUtf8(log.readAll());
+            return text.contains(urgency < 0 ? QRegularExpression(QStringLiteral(" Notify ")) : sent);
+        };
+        QCOMPARE(QTest::qWaitFor(arrived, urgency < 0 ? 1500 : 5000), urgency >= 0);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+    }
 };
 
-QTEST_MAIN(TestMainWindow)
+int main(int argc, char *argv[])
+{
+    QTemporaryDir dir;
+    QProcess bus;
+    QProcess server;
+    const QString busAddress = startPrivateSessionBus(bus, dir);
+    if (busAddress.isEmpty())
+        qFatal("dbus-daemon did not start");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", busAddress.toUtf8());
+    notificationLog = dir.filePath("notifications.log");
+    server.start("/usr/bin/python3", {"-m", "dbusmock", "--template", "notification_daemon", "-l", notificationLog});
+    QApplication app(argc, argv);
+    if (!QTest::qWaitFor(
+            [] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered("org.freedesktop.Notifications");
+            },
+            10000))
+        qFatal("the notification server did not start");
+    TestMainWindow test;
+    const int result = QTest::qExec(&test, argc, argv);
+    for (QProcess *p : {&server, &bus}) {
+        p->terminate();
+        p->waitForFinished(5000);
+    }
+    return result;
+}
 #include "tst_mainwindow.moc"

@@ -4,8 +4,11 @@
 #include "platform/autostart.h"
 #include "tempdatadir.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -29,7 +32,7 @@ private slots:
         QCOMPARE(p.retries, 1);
         QCOMPARE(p.timeout, 1);
         QVERIFY(!p.shutdown && !p.Utility_para && !p.Bat_para && !p.UPS_para && !p.Restart_para);
-        QVERIFY(p.Alarm_para);
+        QVERIFY(p.Alarm_para && p.Notify_para);
         QCOMPARE(p.AlarmBox_time, 10);
         QCOMPARE(p.Utility_time, 10);
         QCOMPARE(p.Bat_time, 10);
@@ -51,6 +54,7 @@ private slots:
         p.ip = "127.0.0.9";
         p.shutdown = p.Utility_para = p.Bat_para = p.UPS_para = p.Restart_para = true;
         p.Alarm_para = false;
+        p.Notify_para = false;
         p.AlarmBox_time = 3;
         p.Utility_time = 4;
         p.Bat_time = 5;
@@ -84,6 +88,7 @@ private slots:
         QCOMPARE(p.UPS_para, saved.UPS_para);
         QCOMPARE(p.Restart_para, saved.Restart_para);
         QCOMPARE(p.Alarm_para, saved.Alarm_para);
+        QCOMPARE(p.Notify_para, saved.Notify_para);
         QCOMPARE(p.AlarmBox_time, saved.AlarmBox_time);
         QCOMPARE(p.Utility_time, saved.Utility_time);
         QCOMPARE(p.Bat_time, saved.Bat_time);
@@ -266,14 +271,77 @@ private slots:
         QVERIFY(!QFile::exists(Autostart::entryPath()));
     }
 
-    void dataDirRule()
+    void dataLocationRule_data()
     {
-        QTemporaryDir writable;
-        QCOMPARE(chooseDataDir(writable.path()), QDir::cleanPath(writable.path()));
-        const QString missing = writable.filePath("no/such/dir");
-        const QString fallback = chooseDataDir(missing);
-        QVERIFY(fallback != missing);
-        QVERIFY(QFileInfo(fallback).isDir());
+        QTest::addColumn<QString>("appDir");
+        QTest::addColumn<bool>("paramIni");
+        QTest::addColumn<bool>("portable");
+        QTest::newRow("portable: param.ini beside the program") << QString() << true << true;
+        QTest::newRow("packaged, run as a user") << QString() << false << false;
+        // The program's directory is writable here, as /usr/bin is for root.
+        QTest::newRow("packaged, run as root") << QString() << false << false;
+        QTest::newRow("packaged in /usr/bin") << QStringLiteral("/usr/bin") << false << false;
+    }
+
+    void dataLocationRule()
+    {
+        QFETCH(QString, appDir);
+        QFETCH(bool, paramIni);
+        QFETCH(bool, portable);
+        QTemporaryDir program;
+        if (appDir.isEmpty())
+            appDir = program.path();
+        if (QTest::currentDataTag() == QByteArray("packaged, run as a user"))
+            QFile::setPermissions(appDir, QFile::ReadOwner | QFile::ExeOwner);
+        if (paramIni)
+            QSettings(appDir + "/param.ini", QSettings::IniFormat).setValue("ip", "127.0.0.1");
+        const DataLocations installed{"/c/voltiguard", "/s/voltiguard", "/d/voltiguard/Temp"};
+        const DataLocations chosen = chooseDataLocations(appDir, installed);
+        QVERIFY(chosen == (portable ? DataLocations::portable(appDir) : installed));
+        QFile::setPermissions(program.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void migration_data()
+    {
+        QTest::addColumn<bool>("newFileExists");
+        QTest::newRow("first start after an upgrade moves every file") << false;
+        QTest::newRow("a file already at its new place is kept, the old one stays") << true;
+    }
+
+    void migration()
+    {
+        QFETCH(bool, newFileExists);
+        QTemporaryDir root;
+        const QString old = root.filePath("old");
+        const DataLocations to{root.filePath("config/voltiguard"), root.filePath("state/voltiguard"),
+                               root.filePath("data/voltiguard/Temp")};
+        const QStringList files{"param.ini",     "usm_users.bin",       "log.db",
+                                "close_file.db", "snmpv3_boot_counter", "Temp/backup1_20250101-000000"};
+        for (const QString &f : files) {
+            QDir().mkpath(QFileInfo(old + "/" + f).path());
+            QFile file(old + "/" + f);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(f.toUtf8());
+        }
+        if (newFileExists) {
+            QDir().mkpath(to.stateDir);
+            QFile file(to.stateDir + "/log.db");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("newer");
+        }
+
+        prepareDataLocations(to, old);
+
+        const QStringList places{to.configDir, to.configDir, to.stateDir, to.stateDir, to.stateDir, to.saveDir};
+        for (int i = 0; i < files.size(); ++i) {
+            QFile moved(places[i] + "/" + files[i].section('/', -1));
+            QVERIFY2(moved.open(QIODevice::ReadOnly), qPrintable(moved.fileName()));
+            const bool kept = newFileExists && files[i] == "log.db";
+            QCOMPARE(moved.readAll(), kept ? QByteArray("newer") : files[i].toUtf8());
+            QCOMPARE(QFile::exists(old + "/" + files[i]), kept);
+        }
+        for (const QString &dir : {to.configDir, to.stateDir, to.saveDir})
+            QCOMPARE(QFileInfo(dir).permissions() & 0x0077, QFile::Permissions());
     }
 };
 

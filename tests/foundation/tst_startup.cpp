@@ -8,7 +8,8 @@
 namespace {
 QSize windowSize(const XSession &x, const QString &title)
 {
-    const QString id = x.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}).split('\n').first().trimmed();
+    const QString id =
+        x.run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"}).split('\n').first().trimmed();
     const QString info = x.run("xwininfo", {"-id", id});
     const auto w = QRegularExpression("Width: (\\d+)").match(info);
     const auto h = QRegularExpression("Height: (\\d+)").match(info);
@@ -86,6 +87,41 @@ private slots:
         x.run("xdotool", {"search", "--onlyvisible", "--name", "^Voltiguard$", "windowsize", "900", "700"});
         QTest::qWait(700);
         QCOMPARE(windowSize(x, "Voltiguard"), before);
+    }
+
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "voltiguard " VOLTIGUARD_VERSION "\n";
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: voltiguard [OPTION]";
+        QTest::newRow("no option: one line, no abort")
+            << QStringList() << 1 << "voltiguard: cannot open a display: run it in a graphical session";
+    }
+
+    void withoutDisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        BinaryRun run;
+        run.dataDir().writeParams();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            run.environment().remove(name);
+        run.process().setProcessChannelMode(QProcess::SeparateChannels);
+        QVERIFY(run.start(arguments));
+        QVERIFY(run.process().waitForFinished(10000));
+        QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process().exitCode(), exitCode);
+        const QString out = QString::fromUtf8(run.process().readAllStandardOutput());
+        const QString err = QString::fromUtf8(run.process().readAllStandardError());
+        if (exitCode == 0) {
+            QVERIFY2(out.startsWith(output), qPrintable(out));
+            QCOMPARE(err, QString());
+        } else {
+            QVERIFY2(err.startsWith(output) && err.count('\n') == 1, qPrintable(err));
+        }
     }
 };
 

@@ -32,6 +32,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -126,6 +127,16 @@ QStringList cutOff(QWidget *window)
             (label && !label->wordWrap() && !label->text().isEmpty()) || (button && !button->text().isEmpty());
         if (hasText && w->sizeHint().width() > w->width())
             names << QStringLiteral("%1 (%2 > %3)").arg(w->objectName()).arg(w->sizeHint().width()).arg(w->width());
+        // A group whose rows need more height than it has, or that reaches past its page.
+        if (qobject_cast<const QGroupBox *>(w) && w->layout() &&
+            (w->layout()->minimumSize().height() > w->height() ||
+             w->geometry().bottom() >= w->parentWidget()->height()))
+            names << QStringLiteral("%1 (height %2 of %3, bottom %4 of %5)")
+                         .arg(w->objectName())
+                         .arg(w->height())
+                         .arg(w->layout()->minimumSize().height())
+                         .arg(w->geometry().bottom())
+                         .arg(w->parentWidget()->height());
     }
     return names;
 }
@@ -259,6 +270,9 @@ void ChineseUiTest::mainWindowTexts_data()
     QTest::newRow("status bar state") << "status"
                                       << ""
                                       << "Agent失去连接";
+    QTest::newRow("status bar day name") << "clock"
+                                         << ""
+                                         << "";
 }
 
 void ChineseUiTest::mainWindowTexts()
@@ -275,6 +289,14 @@ void ChineseUiTest::mainWindowTexts()
         shown = m_window->findChild<QLabel *>(name)->text();
     } else if (kind == QLatin1String("button")) {
         shown = m_window->findChild<BtnWidget *>(name)->captionLabel()->text();
+    } else if (kind == QLatin1String("clock")) {
+        m_window->timerslots();
+        const QDate today = QDate::currentDate();
+        chinese = QLocale(QLocale::Chinese, QLocale::China).dayName(today.dayOfWeek(), QLocale::ShortFormat);
+        for (const QLabel *label : m_window->statusBar()->findChildren<QLabel *>()) {
+            if (label->text().startsWith(today.toString(QStringLiteral("yyyy-MM-dd "))))
+                shown = label->text().section(QLatin1Char(' '), -1);
+        }
     } else {
         QStringList texts;
         for (const QLabel *label : m_window->statusBar()->findChildren<QLabel *>())
@@ -449,6 +471,7 @@ void ChineseUiTest::settingsTexts_data()
     textRow("UPS", "text", "checkBox_ups", "UPS故障等待关机时间");
     textRow("UPS unit", "text", "label_9", "分钟");
     textRow("autostart", "text", "checkBox_auto", "开机自动运行程序");
+    textRow("notifications", "text", "checkBox_notify", "桌面通知");
     textRow("popup", "text", "checkBox_popup", "弹出告警框时间间隔");
     textRow("popup unit", "text", "label", "秒.");
     textRow("OK", "text", "pushButton", "确定");
@@ -523,7 +546,7 @@ void ChineseUiTest::addUserTexts_data()
 {
     addTextColumns();
     textRow("title", "window", "", "添加用户对话框");
-    textRow("OK", "text", "buttonOk", "&确定");
+    textRow("OK", "text", "buttonOk", "确定(&O)");
 }
 
 void ChineseUiTest::addUserTexts()

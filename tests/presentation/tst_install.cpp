@@ -90,7 +90,9 @@ private slots:
     void packageControl();
     void packagedManualFound_data();
     void packagedManualFound();
+    void packagedProgramUsesUserDataDir_data();
     void packagedProgramUsesUserDataDir();
+    void lintianFindsNothing();
 
 private:
     QString root(const QString &layout) const
@@ -143,7 +145,9 @@ void InstallTest::installedFiles_data()
                       "usr/share/metainfo/" + appId + ".metainfo.xml",
                       "usr/share/voltiguard/help_en.html",
                       "usr/share/voltiguard/help_cn.html",
-                      "usr/share/doc/voltiguard/copyright"};
+                      "usr/share/doc/voltiguard/copyright",
+                      "usr/share/doc/voltiguard/changelog.gz",
+                      "usr/share/man/man1/voltiguard.1.gz"};
     for (const char *layout : {"destdir", "deb"}) {
         for (const QString &f : files)
             QTest::addRow("%s %s", layout, qPrintable(f)) << QString::fromLatin1(layout) << f << 0;
@@ -211,6 +215,9 @@ void InstallTest::metainfo()
     const auto release = QRegularExpression(QStringLiteral("<release version=\"([^\"]+)\"")).match(xml);
     QVERIFY(release.hasMatch());
     QCOMPARE(release.captured(1), QStringLiteral(VOLTIGUARD_VERSION));
+    QVERIFY(xml.contains(QStringLiteral("<screenshot type=\"default\">")));
+    QVERIFY(xml.contains(QStringLiteral("<url type=\"homepage\">")));
+    QVERIFY(xml.contains(QStringLiteral("<url type=\"bugtracker\">")));
 }
 
 void InstallTest::packageControl_data()
@@ -226,6 +233,8 @@ void InstallTest::packageControl_data()
     for (const char *dep : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6svg6", "libqt6sql6-sqlite",
                             "libsnmp40", "libc6", "libstdc++6"})
         QTest::addRow("depends on %s", dep) << "Depends" << dep;
+    QTest::newRow("recommends a notification server") << "Recommends"
+                                                      << "notification-daemon";
 }
 
 void InstallTest::packageControl()
@@ -233,7 +242,7 @@ void InstallTest::packageControl()
     QFETCH(QString, field);
     QFETCH(QString, expected);
     const QString value = run(QStringLiteral("dpkg-deb"), {"-f", m_deb, field}).output.trimmed();
-    if (field != QLatin1String("Depends")) {
+    if (field != QLatin1String("Depends") && field != QLatin1String("Recommends")) {
         QCOMPARE(value, expected);
         return;
     }
@@ -241,6 +250,8 @@ void InstallTest::packageControl()
     for (const QString &dep : value.split(QLatin1Char(',')))
         names << dep.trimmed().section(QLatin1Char(' '), 0, 0);
     QVERIFY2(names.contains(expected), qPrintable(value));
+    QVERIFY2(!names.contains(QStringLiteral("qt6-qpa-plugins")), qPrintable(value));
+    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
 }
 
 void InstallTest::packagedManualFound_data()
@@ -260,33 +271,54 @@ void InstallTest::packagedManualFound()
              deb + QStringLiteral("/usr/share/voltiguard/") + manual);
 }
 
+void InstallTest::packagedProgramUsesUserDataDir_data()
+{
+    QTest::addColumn<bool>("asRoot");
+    QTest::addColumn<bool>("upgrade");
+    QTest::newRow("packaged, run as a user") << false << false;
+    // /usr/bin is writable for root: the files still go to root's XDG directories.
+    QTest::newRow("packaged, run as root") << true << false;
+    QTest::newRow("upgrade moves the files of the old data directory") << false << true;
+}
+
 void InstallTest::packagedProgramUsesUserDataDir()
 {
+    QFETCH(bool, asRoot);
+    QFETCH(bool, upgrade);
+    const bool superuser = geteuid() == 0;
+    if (asRoot && !superuser)
+        QSKIP("needs root");
     const QString deb = root(QStringLiteral("deb"));
     const QStringList before = filesBelow(deb);
-    const bool asRoot = geteuid() == 0;
     // /usr/bin is not writable for a user: as root, run as nobody; otherwise make it so.
-    if (!asRoot)
+    if (!superuser)
         QFile::setPermissions(deb + QStringLiteral("/usr/bin"),
                               QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
 
-    const QString home = m_work.filePath(QStringLiteral("home"));
-    const QString dataDir = home + QStringLiteral("/data/voltiguard");
-    QVERIFY(QDir().mkpath(dataDir));
+    const QString home = m_work.filePath(QStringLiteral("home-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
+    const QString config = home + QStringLiteral("/config/voltiguard");
+    const QString state = home + QStringLiteral("/state/voltiguard");
+    const QString oldData = home + QStringLiteral("/data/voltiguard");
+    const QString paramDir = upgrade ? oldData : config;
+    QVERIFY(QDir().mkpath(paramDir));
     QVERIFY(QDir().mkpath(home + QStringLiteral("/run")));
     QFile::setPermissions(home + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     {
-        // The data directory's param.ini: a loopback agent that never answers.
-        QSettings s(dataDir + QStringLiteral("/param.ini"), QSettings::IniFormat);
+        // A loopback agent that never answers.
+        QSettings s(paramDir + QStringLiteral("/param.ini"), QSettings::IniFormat);
         s.setValue("ip", "127.0.0.1");
         s.setValue("snmp_port_poll", freeUdpPort());
         s.setValue("snmp_port_trace", freeUdpPort());
         s.setValue("retries", 0);
         s.setValue("timeout", 1);
     }
-    if (asRoot) {
-        for (const QString &d : {home, home + "/data", dataDir, home + "/run", dataDir + "/param.ini"})
-            QVERIFY(::chown(QFile::encodeName(d).constData(), 65534, 65534) == 0);
+    if (superuser && !asRoot) {
+        const QStringList owned{home,          home + "/config",        home + "/data", home + "/data/voltiguard",
+                                home + "/run", paramDir + "/param.ini", config};
+        for (const QString &d : owned) {
+            if (QFileInfo::exists(d))
+                QVERIFY(::chown(QFile::encodeName(d).constData(), 65534, 65534) == 0);
+        }
     }
 
     XSession x;
@@ -295,6 +327,7 @@ void InstallTest::packagedProgramUsesUserDataDir()
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/state"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/run"));
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vg"));
     env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vg"));
@@ -305,8 +338,13 @@ void InstallTest::packagedProgramUsesUserDataDir()
     program.setWorkingDirectory(home);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     const QString binary = deb + QStringLiteral("/usr/bin/voltiguard");
-    if (asRoot)
-        program.start(QStringLiteral("setpriv"), {"--reuid=65534", "--regid=65534", "--clear-groups", "--", binary});
+    // A program that missed its param.ini would poll the default agent address:
+    // as root it runs in a network namespace that has only loopback.
+    const QString dropToNobody =
+        asRoot ? QString() : QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups -- ");
+    if (superuser)
+        program.start(QStringLiteral("unshare"),
+                      {"-n", "sh", "-c", "ip link set lo up && exec " + dropToNobody + "\"$0\"", binary});
     else
         program.start(binary, {});
     QVERIFY(program.waitForStarted(5000));
@@ -327,9 +365,25 @@ void InstallTest::packagedProgramUsesUserDataDir()
     }
     QVERIFY2(running, "the packaged program ended by itself");
     QVERIFY2(shown, "the packaged program showed no main window");
-    // Nothing was written beside the executable; the data directory holds the files.
+    // Nothing was written beside the executable; the XDG directories hold the files.
     QCOMPARE(filesBelow(deb), before);
-    QVERIFY(filesBelow(dataDir).contains(QStringLiteral("param.ini")));
+    QVERIFY2(filesBelow(config).contains(QStringLiteral("param.ini")), qPrintable(filesBelow(home).join(' ')));
+    QVERIFY2(filesBelow(state).contains(QStringLiteral("log.db")), qPrintable(filesBelow(home).join(' ')));
+    QVERIFY(filesBelow(state).contains(QStringLiteral("snmpv3_boot_counter")));
+    if (upgrade)
+        QVERIFY(!QFile::exists(oldData + QStringLiteral("/param.ini")));
+    const QFile::Permissions groupOrOther =
+        QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    for (const QString &path : {config, state, state + QStringLiteral("/log.db")})
+        QVERIFY2(!(QFileInfo(path).permissions() & groupOrOther), qPrintable(path));
+}
+
+void InstallTest::lintianFindsNothing()
+{
+    // Errors and warnings fail; informational tags (the spelling of the texts the
+    // interface keeps as they are) do not.
+    const Run lintian = run(QStringLiteral("lintian"), {"--fail-on", "error,warning", m_deb});
+    QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.output));
 }
 
 QTEST_GUILESS_MAIN(InstallTest)

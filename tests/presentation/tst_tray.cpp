@@ -3,13 +3,17 @@
 #include "app/mainwindow.h"
 #include "binaryrun.h"
 #include "model/logevent.h"
+#include "sessionbus.h"
 #include "tempdatadir.h"
 #include "xsession.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QLabel>
 #include <QMenu>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -83,6 +87,19 @@ protected:
 };
 } // namespace
 
+// A panel's StatusNotifierWatcher with its host registered; records the items.
+class StatusNotifierWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    QStringList items;
+    bool hostRegistered() const { return true; }
+public slots:
+    void RegisterStatusNotifierItem(const QString &service) { items << service; }
+};
+
 class TrayTest : public QObject
 {
     Q_OBJECT
@@ -100,6 +117,7 @@ private slots:
     void iconClicks();
     void menuDrivesWindow_data();
     void menuDrivesWindow();
+    void exitQuitsWithoutQuestion_data();
     void exitQuitsWithoutQuestion();
     void withoutNotificationAreaMinimisesNormally();
 
@@ -296,15 +314,52 @@ void TrayTest::menuDrivesWindow()
         QVERIFY(!(m_window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)));
 }
 
+void TrayTest::exitQuitsWithoutQuestion_data()
+{
+    QTest::addColumn<QString>("lateHost");
+    QTest::newRow("tray host running at start") << "";
+    // The usual race at login: the autostarted program comes up before the panel.
+    QTest::newRow("tray host started after the program") << "trayer";
+    QTest::newRow("StatusNotifierWatcher started after the program") << "watcher";
+}
+
 void TrayTest::exitQuitsWithoutQuestion()
 {
+    QFETCH(QString, lateHost);
     m_window.reset();
+    if (!lateHost.isEmpty())
+        xsession->stopTrayHost();
+    QTemporaryDir busDir;
+    QProcess bus;
+    const QString busAddress = lateHost == QLatin1String("watcher") ? startPrivateSessionBus(bus, busDir)
+                                                                    : QStringLiteral("unix:path=/nonexistent/vg");
+    QVERIFY(!busAddress.isEmpty());
     BinaryRun run;
     run.dataDir().writeParams();
     run.environment().insert(QStringLiteral("DISPLAY"), xsession->display());
-    run.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vg"));
+    run.environment().insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vg"));
     QVERIFY(run.start());
+    if (!lateHost.isEmpty())
+        QVERIFY(QTest::qWaitFor([] { return xsession->windows(QStringLiteral("voltiguard")).size() > 0; }, 15000));
+    if (lateHost == QLatin1String("watcher")) {
+        StatusNotifierWatcher watcher;
+        QDBusConnection panel = QDBusConnection::connectToBus(busAddress, QStringLiteral("panel"));
+        QVERIFY(panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        QVERIFY(panel.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.items.size(), 1, 10000);
+        // Registered by the program itself, under a name of its connection.
+        QCOMPARE(panel.interface()->servicePid(watcher.items.first()).value(), uint(run.process().processId()));
+        QDBusConnection::disconnectFromBus(QStringLiteral("panel"));
+        run.stop();
+        bus.kill();
+        bus.waitForFinished();
+        // The item and its menu over D-Bus are Qt's own; the clicks below need XEmbed.
+        return;
+    }
+    if (!lateHost.isEmpty())
+        QVERIFY(xsession->startTrayHost());
 
     QRect icon;
     QVERIFY(
@@ -337,8 +392,6 @@ void TrayTest::withoutNotificationAreaMinimisesNormally()
     xsession->stopTrayHost();
     QTRY_VERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     m_window = std::make_unique<MainWindow>();
-    QSystemTrayIcon *icon = trayOf(*m_window);
-    QVERIFY(!icon->isVisible());
     showActive();
 
     m_window->showMinimized();
@@ -346,6 +399,14 @@ void TrayTest::withoutNotificationAreaMinimisesNormally()
     QTest::qWait(500);
     QVERIFY(m_window->isVisible());
     QVERIFY(visibleBalloonTexts().isEmpty());
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("No notification area: minimised to the task list"));
+    // Said once: after it was cleared, a second minimise does not repeat it.
+    m_window->statusBar()->clearMessage();
+    showActive();
+    m_window->showMinimized();
+    QTRY_VERIFY(m_window->isMinimized());
+    QVERIFY(m_window->statusBar()->currentMessage().isEmpty());
 }
 
 int main(int argc, char *argv[])

@@ -13,6 +13,7 @@ BinaryRun::BinaryRun() : m_env(QProcessEnvironment::systemEnvironment())
     m_env.insert("LANG", "C.UTF-8");
     m_env.insert("LC_ALL", "C.UTF-8");
     m_env.remove("QT_QPA_PLATFORM");
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
 BinaryRun::~BinaryRun()
@@ -24,22 +25,22 @@ void BinaryRun::prepare(QProcess &p)
 {
     p.setProcessEnvironment(m_env);
     p.setWorkingDirectory(m_data.path());
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
-bool BinaryRun::start()
+bool BinaryRun::start(const QStringList &arguments)
 {
     const QSettings s(m_data.file("param.ini"), QSettings::IniFormat);
     if (!s.value("ip").toString().startsWith(QLatin1String("127.")))
         qFatal("refusing to start voltiguard without a loopback param.ini");
     prepare(m_process);
-    m_process.start(m_binary, {});
+    m_process.start(m_binary, arguments);
     return m_process.waitForStarted(10000);
 }
 
 std::unique_ptr<QProcess> BinaryRun::startAnother()
 {
     auto p = std::make_unique<QProcess>();
+    p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     prepare(*p);
     p->start(m_binary, {});
     p->waitForStarted(10000);

@@ -17,7 +17,7 @@ public:
     const TempDataDir &dataDir() const { return m_data; }
     QProcessEnvironment &environment() { return m_env; }
     // Starts the binary; param.ini must already exist in the data directory.
-    bool start();
+    bool start(const QStringList &arguments = {});
     // Another process of the same binary with the same environment (second instance).
     std::unique_ptr<QProcess> startAnother();
     QProcess &process() { return m_process; }
