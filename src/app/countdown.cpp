@@ -43,6 +43,9 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
         {p.Bat_para, status.batteryLow, p.Bat_time, QT_TRANSLATE_NOOP("MainWindow", "Battery Low")},
         {p.UPS_para, status.upsFail, p.UPS_time, QT_TRANSLATE_NOOP("MainWindow", "UPS Fail")},
     };
+    // An unauthenticated trap counts and shows a condition at once, but only a poll
+    // answer (or an authenticated trap) may let it ask for the power-off.
+    const bool confirmed[3] = {status.confirmed(1), status.confirmed(2), status.confirmed(3)};
 
     CountdownTick tick;
     bool counting = false;
@@ -56,7 +59,8 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
             continue;
         }
         if (rules[i].minutes == 0) {
-            ++tick.shutdownRequests;
+            if (confirmed[i])
+                ++tick.shutdownRequests;
             continue;
         }
         const QString text = QCoreApplication::translate("MainWindow", rules[i].text);
@@ -64,11 +68,11 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
         if (c.elapsed == 0)
             tick.countdownsStarted << text;
         const int delay = rules[i].minutes * 60;
-        c.secs = delay - c.elapsed;
+        c.secs = std::max(0, delay - c.elapsed);
         ++c.elapsed;
         // ">=" so that a delay shortened below the count already reached still
         // requests, on the first tick after the change.
-        if (!c.requested && c.elapsed >= delay) {
+        if (!c.requested && c.elapsed >= delay && confirmed[i]) {
             ++tick.shutdownRequests;
             c.requested = true;
         }
@@ -98,6 +102,17 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
         m_externalProgramPending = false;
         tick.startExternalProgram = true;
     }
+    return tick;
+}
+
+CountdownTick Countdown::preview(const UpsStatusSnapshot &status, const Params &p) const
+{
+    Countdown copy(*this);
+    CountdownTick tick = copy.evaluateConditions(status, p);
+    tick.shutdownRequests = 0;
+    tick.countdownsStarted.clear();
+    tick.popup = PopupAction::None;
+    tick.startExternalProgram = false;
     return tick;
 }
 

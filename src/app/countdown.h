@@ -49,6 +49,9 @@ class Countdown
 {
 public:
     CountdownTick evaluateConditions(const UpsStatusSnapshot &status, const Params &p);
+    // What a tick would show now, for a status that changed between ticks; nothing
+    // is counted, requested, started or popped up.
+    CountdownTick preview(const UpsStatusSnapshot &status, const Params &p) const;
 
     // The user closed the popup (ShowMessageClicked).
     void popupDismissed();

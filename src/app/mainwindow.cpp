@@ -62,6 +62,7 @@ MainWindow::MainWindow(QWidget *parent)
     statusBar()->setSizeGripEnabled(false);
     initialise();
     applyAutoStart();
+    connect(&pollThread, &snmp_thread::statusChanged, this, &MainWindow::statusChangedSlot);
     pollThread.start();
 
     logDialog = std::make_unique<LogDialog>();
@@ -309,10 +310,12 @@ void MainWindow::changeEvent(QEvent *event)
     event->ignore();
 }
 
-void MainWindow::showStatus()
+void MainWindow::showStatus(bool blink)
 {
     const LampSwitches switches{params.Utility_para, params.Bat_para, params.UPS_para};
-    const StatusView v = statusView(upsStatus.snapshot(), switches, blinkPhase);
+    // The phase the last tick showed, so that nothing blinks off the tick.
+    int shownPhase = 1 - blinkPhase;
+    const StatusView v = statusView(upsStatus.snapshot(), switches, blink ? blinkPhase : shownPhase);
     // Runs every second: only what changed is handed to the widgets, so a steady
     // state costs no repaint.
     const StatusView &old = shownStatus;
@@ -360,6 +363,13 @@ void MainWindow::showClock(const QString &format)
     clockLabel->setText(uiLocale().toString(QDateTime::currentDateTime(), format));
 }
 
+void MainWindow::statusChangedSlot()
+{
+    showStatus(false);
+    flushPendingEvents();
+    showCountdownLabel(countdown.preview(upsStatus.snapshot(), params));
+}
+
 void MainWindow::evaluateConditions()
 {
     const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
@@ -372,17 +382,20 @@ void MainWindow::evaluateConditions()
     }
 }
 
+void MainWindow::showCountdownLabel(const CountdownTick &tick)
+{
+    countdownLabel->setVisible(tick.display != CountdownDisplay::Hidden);
+    countdownLabel->setText(tick.labelText());
+    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
+}
+
 void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
 {
+    showCountdownLabel(tick);
     if (tick.display == CountdownDisplay::Hidden) {
-        countdownLabel->setText(QString());
-        countdownLabel->hide();
         closeAlarmPopup();
         return;
     }
-    countdownLabel->show();
-    countdownLabel->setText(tick.labelText());
-    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
     showAlarmPopup(tick);
     if (tick.startExternalProgram)
         QProcess::startDetached(params.exte_param, {});

@@ -55,6 +55,9 @@ public slots:
     void ShowMessageClicked();
     void bt_log_clicked();
     void timerslots();
+    // A trap or a poll answer changed the status: shown, logged and counted down at
+    // once, not at the next tick.
+    void statusChangedSlot();
     void logClickSlots();
     void bt_about_clicked();
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -71,9 +74,11 @@ private:
     void configureForm();
     void createTrayIcon();
     void showTrayIcon();
-    void showStatus();
+    // blink: the tick alternates the connected pictures; a refresh between ticks keeps them.
+    void showStatus(bool blink = true);
     void evaluateConditions();
     void updateCountdownDisplay(const CountdownTick &tick);
+    void showCountdownLabel(const CountdownTick &tick);
     void showAlarmPopup(const CountdownTick &tick);
     void closeAlarmPopup();
     ShutdownResult shutdownSystem(bool runPass);

@@ -24,6 +24,9 @@ QList<LogEvent> StatusChangeDetector::detect(const UpsStatusSnapshot &now, const
     if (now.agentLink != LinkGood)
         return all;
 
+    // An unknown UPS link (the agent just returned) waits for the alarm read that decides it.
+    if (now.upsLink == LinkUnknown)
+        return all;
     if (now.upsLink != m_lastUpsLink) {
         const LogEvent e{time, now.upsLink == LinkLost ? UpsUnconnected : UpsConnected};
         queueEvents({e});

@@ -28,8 +28,11 @@ void UpsStatus::agentLost()
     if (m_fields.agentLink == LinkLost)
         return;
     m_fields.agentLink = LinkLost;
-    m_fields.upsLink = LinkLost;
+    // Nothing is known of the UPS link until the first complete alarm read after the
+    // agent returns.
+    m_fields.upsLink = LinkUnknown;
     m_fields.utilityFail = m_fields.batteryLow = m_fields.upsFail = false;
+    m_fields.unconfirmed = 0;
 }
 
 void UpsStatus::clearAlarms()
@@ -37,6 +40,7 @@ void UpsStatus::clearAlarms()
     QWriteLocker locker(&upsStatusLock);
     m_fields.upsLink = LinkGood;
     m_fields.utilityFail = m_fields.batteryLow = m_fields.upsFail = false;
+    m_fields.unconfirmed = 0;
 }
 
 void UpsStatus::applyAlarmMask(int mask)
@@ -46,11 +50,18 @@ void UpsStatus::applyAlarmMask(int mask)
     m_fields.utilityFail = mask & 2;
     m_fields.batteryLow = mask & 4;
     m_fields.upsFail = mask & 8;
+    m_fields.unconfirmed = 0;
 }
 
-void UpsStatus::setAlarm(int index, bool present)
+void UpsStatus::setAlarm(int index, bool present, bool authenticated)
 {
     QWriteLocker locker(&upsStatusLock);
+    if (index > 0 && index < 4) {
+        if (authenticated)
+            m_fields.unconfirmed &= ~(1 << index);
+        else
+            m_fields.unconfirmed |= 1 << index;
+    }
     switch (index) {
     case 0:
         m_fields.upsLink = present ? LinkLost : LinkGood;

@@ -19,11 +19,15 @@ struct UpsStatusSnapshot
     bool utilityFail = false;
     bool batteryLow = false;
     bool upsFail = false;
+    // Bits of the alarm mask (1 utility, 2 battery, 3 UPS fail) whose value an
+    // unauthenticated notification set and no poll answer has confirmed yet.
+    int unconfirmed = 0;
 
+    bool confirmed(int alarmIndex) const { return !(unconfirmed & (1 << alarmIndex)); }
     bool operator==(const UpsStatusSnapshot &o) const
     {
         return agentLink == o.agentLink && upsLink == o.upsLink && utilityFail == o.utilityFail &&
-               batteryLow == o.batteryLow && upsFail == o.upsFail;
+               batteryLow == o.batteryLow && upsFail == o.upsFail && unconfirmed == o.unconfirmed;
     }
 };
 
@@ -38,7 +42,9 @@ public:
     void agentLost();
     void clearAlarms();
     void applyAlarmMask(int mask);
-    void setAlarm(int index, bool present);
+    // authenticated: the notification came with SNMPv3 authentication, which confirms
+    // it as a poll answer would.
+    void setAlarm(int index, bool present, bool authenticated);
     UpsStatusSnapshot snapshot() const;
 
 private:

@@ -313,12 +313,41 @@ bool parseV3Header(const u_char *data, size_t size, QByteArray *engineId, QByteA
     *userName = QByteArray(reinterpret_cast<const char *>(user.p), int(user.end - user.p));
     return true;
 }
+
+// An SNMPv3 Report of usmStatsNotInTimeWindows or usmStatsUnknownEngineIDs: the agent
+// restarted with fewer boots or was replaced. Reports travel unencrypted.
+bool isEngineReport(const u_char *data, size_t size)
+{
+    BerReader top{data, data + size}, msg, version, global, secOctets, scoped, ctxEngine, ctxName, pdu, field, binds,
+        bind, name;
+    if (!top.next(0x30, &msg) || !msg.next(0x02, &version) || version.end - version.p != 1 || *version.p != 3)
+        return false;
+    if (!msg.next(0x30, &global) || !msg.next(0x04, &secOctets) || !msg.next(0x30, &scoped))
+        return false;
+    if (!scoped.next(0x04, &ctxEngine) || !scoped.next(0x04, &ctxName) || !scoped.next(0xa8, &pdu))
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        if (!pdu.next(0x02, &field))
+            return false;
+    }
+    if (!pdu.next(0x30, &binds) || !binds.next(0x30, &bind) || !bind.next(0x06, &name))
+        return false;
+    // 1.3.6.1.6.3.15.1.1.2 and .4
+    static const u_char usmStats[] = {0x2b, 6, 1, 6, 3, 15, 1, 1};
+    const size_t n = sizeof usmStats;
+    return size_t(name.end - name.p) > n && memcmp(name.p, usmStats, n) == 0 && (name.p[n] == 2 || name.p[n] == 4);
+}
 } // namespace
 
 bool SnmpVarBind::isEmpty() const
 {
     return syntax == ASN_NULL || syntax == SNMP_NOSUCHOBJECT || syntax == SNMP_NOSUCHINSTANCE ||
            syntax == SNMP_ENDOFMIBVIEW;
+}
+
+bool SnmpVarBind::isInteger() const
+{
+    return syntax == ASN_INTEGER || syntax == ASN_COUNTER || syntax == ASN_GAUGE;
 }
 
 struct Client;
@@ -334,6 +363,18 @@ struct RequestContext
     bool discovery = false;
     bool delivered = false;
     bool finished = false;
+    // SNMPv3: the request as sent, to send it again when the agent's engine must be
+    // learned anew.
+    netsnmp_pdu *copy = nullptr;
+
+    RequestContext() = default;
+    RequestContext(const RequestContext &) = delete;
+    RequestContext &operator=(const RequestContext &) = delete;
+    ~RequestContext()
+    {
+        if (copy)
+            snmp_free_pdu(copy);
+    }
 };
 
 struct Queued
@@ -345,9 +386,15 @@ struct Queued
 struct Client
 {
     void *handle = nullptr;
+    netsnmp_transport *transport = nullptr;
+    SnmpTarget target;
     QString key;
     QString userName;
     bool v3 = false;
+    // The agent reported that our idea of its engine is wrong; set while reading.
+    bool engineLost = false;
+    // Being replaced by a client that learns the engine anew.
+    bool retired = false;
     enum State
     {
         Ready,
@@ -367,11 +414,19 @@ struct Delivery
 
 using RecvFunction = int (*)(netsnmp_transport *, void *, int, void **, int *);
 
+struct Wrapped
+{
+    SnmpSession::Impl *impl;
+    RecvFunction recv;
+    // Null for the notification listener.
+    Client *client;
+};
+
 namespace {
 // Transports whose receive function we wrapped; guarded by the library mutex.
-std::map<netsnmp_transport *, std::pair<SnmpSession::Impl *, RecvFunction>> &wrappedTransports()
+std::map<netsnmp_transport *, Wrapped> &wrappedTransports()
 {
-    static std::map<netsnmp_transport *, std::pair<SnmpSession::Impl *, RecvFunction>> m;
+    static std::map<netsnmp_transport *, Wrapped> m;
     return m;
 }
 int wrappedRecv(netsnmp_transport *t, void *buf, int size, void **opaque, int *olength);
@@ -396,6 +451,8 @@ struct SnmpSession::Impl
 
     void *listener = nullptr;
     netsnmp_transport *listenerTransport = nullptr;
+    // The agent's address in network byte order; 0 takes nobody's notifications.
+    in_addr_t notificationSender = 0;
     SnmpCallback trapCallback;
     quint16 listenPort = 0;
 
@@ -478,7 +535,7 @@ struct SnmpSession::Impl
         }
         const QString key = clientKey(t, user ? &*user : nullptr);
         for (auto &c : clients) {
-            if (c->key == key) {
+            if (c->key == key && !c->retired) {
                 c->lastUse = Clock::now();
                 return c.get();
             }
@@ -525,10 +582,18 @@ struct SnmpSession::Impl
         ++generation;
         auto c = std::make_unique<Client>();
         c->handle = handle;
+        c->target = t;
         c->key = key;
         c->v3 = t.version == SnmpVersion::V3;
         if (c->v3) {
             c->userName = user->name;
+            // Reports that tell of a restarted or replaced agent are dropped by the
+            // library; the wrapped receive function notices them.
+            c->transport = snmp_sess_transport(handle);
+            if (c->transport) {
+                wrappedTransports()[c->transport] = {this, c->transport->f_recv, c.get()};
+                c->transport->f_recv = wrappedRecv;
+            }
             // Engine discovery is done asynchronously; the library's own probe would
             // block this thread (and every other user of the library) for seconds
             // when the agent is silent.
@@ -637,6 +702,8 @@ struct SnmpSession::Impl
                             pdu->contextEngineIDLen = t.contextEngineId.size();
                         }
                     }
+                    if (c->v3)
+                        ctx->copy = snmp_clone_pdu(pdu);
                     if (c->state == Client::Ready) {
                         sendNow(c, pdu, ctx);
                     } else {
@@ -653,6 +720,8 @@ struct SnmpSession::Impl
 
     void closeClient(std::unique_ptr<Client> &c)
     {
+        if (c->transport)
+            wrappedTransports().erase(c->transport);
         discoveryFailed(c.get(), SnmpEventKind::Timeout, QStringLiteral("session closed"));
         // Pending requests are called back with TIMED_OUT from inside the close.
         snmp_sess_close(c->handle);
@@ -692,24 +761,59 @@ struct SnmpSession::Impl
             if (!newest || c->lastUse > newest->lastUse)
                 newest = c.get();
         }
+        std::vector<Client *> lost;
         for (auto &c : clients) {
-            // A v3 agent that was replaced answers with a new engine ID that the library
-            // drops silently: after two time-outs in a row, rediscover.
-            const bool lostEngine = c->v3 && c->timeoutsInRow >= 2;
-            const bool idle = c.get() != newest && now - c->lastUse > idleClientLifetime;
-            if ((lostEngine || idle) && !hasOutstanding(c.get())) {
-                if (lostEngine) {
-                    // An agent that came back with the same engine ID but fewer boots
-                    // (a reset or a cloned configuration) would otherwise stay outside
-                    // the time window for good.
-                    netsnmp_session *sp = snmp_sess_session(c->handle);
-                    if (sp->securityEngineIDLen)
-                        free_enginetime(sp->securityEngineID, sp->securityEngineIDLen);
-                }
+            // A v3 agent that restarted with fewer boots or was replaced answers only
+            // with reports that the library drops, or not at all: after such a report
+            // or any time-out its engine ID and time are learned again.
+            if (c->v3 && c->state == Client::Ready && (c->engineLost || c->timeoutsInRow > 0))
+                lost.push_back(c.get());
+            else if (c.get() != newest && now - c->lastUse > idleClientLifetime && !hasOutstanding(c.get()))
                 closeClient(c);
-            }
         }
+        for (Client *c : lost)
+            rediscover(c);
         clients.erase(std::remove(clients.begin(), clients.end(), nullptr), clients.end());
+    }
+
+    // Replaces the client by a new one that discovers the engine again; the requests
+    // still in flight are sent again through it, so each still ends in one callback.
+    void rediscover(Client *old)
+    {
+        old->retired = true;
+        netsnmp_session *sp = snmp_sess_session(old->handle);
+        if (sp->securityEngineIDLen)
+            free_enginetime(sp->securityEngineID, sp->securityEngineIDLen);
+        QString err;
+        Client *fresh = clientFor(old->target, &err);
+        if (fresh) {
+            std::vector<Queued> again;
+            again.swap(old->queued);
+            std::vector<RequestContext *> inFlight;
+            for (auto &ctx : contexts) {
+                if (ctx->client == old && !ctx->finished && !ctx->discovery && ctx->copy)
+                    inFlight.push_back(ctx.get());
+            }
+            for (RequestContext *ctx : inFlight) {
+                RequestContext *moved = newContext(fresh, old->target, std::move(ctx->callback));
+                moved->timeoutMs = ctx->timeoutMs;
+                moved->copy = snmp_clone_pdu(ctx->copy);
+                again.push_back(Queued{ctx->copy, moved});
+                ctx->copy = nullptr;
+                // The old session's time-out on close reports nothing.
+                ctx->delivered = true;
+            }
+            for (Queued &q : again) {
+                q.ctx->client = fresh;
+                fresh->queued.push_back(q);
+            }
+            if (!fresh->queued.empty() && fresh->state == Client::Undiscovered)
+                startDiscovery(fresh, old->target);
+        }
+        for (auto &c : clients) {
+            if (c.get() == old)
+                closeClient(c);
+        }
     }
 
     void localizeForTraffic(const u_char *data, size_t size)
@@ -850,9 +954,28 @@ int wrappedRecv(netsnmp_transport *t, void *buf, int size, void **opaque, int *o
     const auto it = wrappedTransports().find(t);
     if (it == wrappedTransports().end())
         return -1;
-    const int n = it->second.second(t, buf, size, opaque, olength);
-    if (n > 0)
-        it->second.first->localizeForTraffic(static_cast<const u_char *>(buf), size_t(n));
+    const Wrapped w = it->second;
+    const int n = w.recv(t, buf, size, opaque, olength);
+    if (n <= 0)
+        return n;
+    if (w.client) {
+        // The answer to the discovery is such a report too.
+        if (w.client->state == Client::Ready && isEngineReport(static_cast<const u_char *>(buf), size_t(n)))
+            w.client->engineLost = true;
+        return n;
+    }
+    SnmpSession::Impl *impl = w.impl;
+    // Nothing from another address reaches the library: it derives no keys (the key
+    // cache is not for strangers to fill) and no inform of theirs is answered.
+    const auto *pair = static_cast<const netsnmp_indexed_addr_pair *>(*opaque);
+    if (!pair || *olength < int(sizeof(netsnmp_indexed_addr_pair)) || pair->remote_addr.sa.sa_family != AF_INET ||
+        pair->remote_addr.sin.sin_addr.s_addr != impl->notificationSender) {
+        SNMP_FREE(*opaque);
+        *olength = 0;
+        t->flags |= NETSNMP_TRANSPORT_FLAG_EMPTY_PKT;
+        return 0;
+    }
+    impl->localizeForTraffic(static_cast<const u_char *>(buf), size_t(n));
     return n;
 }
 
@@ -935,6 +1058,7 @@ int listenerCallback(int op, netsnmp_session *, int, netsnmp_pdu *pdu, void *mag
     e.kind = SnmpEventKind::Notification;
     if (!senderOf(pdu, &e.sender, &e.senderPort))
         return 1;
+    e.authenticated = pdu->version == SNMP_VERSION_3 && pdu->securityLevel >= SNMP_SEC_LEVEL_AUTHNOPRIV;
     e.bindings = bindingsOf(pdu);
     if (pdu->command == SNMP_MSG_TRAP) {
         if (pdu->trap_type == SNMP_TRAP_ENTERPRISESPECIFIC) {
@@ -946,6 +1070,9 @@ int listenerCallback(int op, netsnmp_session *, int, netsnmp_pdu *pdu, void *mag
     } else {
         for (auto it = e.bindings.begin(); it != e.bindings.end();) {
             if (it->oid == snmpTrapOid) {
+                // Only an OBJECT IDENTIFIER names a notification.
+                if (it->syntax != ASN_OBJECT_ID)
+                    return 1;
                 e.trapOid = it->value;
                 it = e.bindings.erase(it);
             } else if (it->oid == sysUpTimeOid) {
@@ -955,6 +1082,8 @@ int listenerCallback(int op, netsnmp_session *, int, netsnmp_pdu *pdu, void *mag
             }
         }
     }
+    if (e.trapOid.isEmpty())
+        return 1;
     impl->ready.push_back(Delivery{impl->trapCallback, std::move(e)});
     return 1;
 }
@@ -1076,7 +1205,7 @@ bool SnmpSession::listen(quint16 port, SnmpCallback callback, QString *error)
                 *error = QString::fromLocal8Bit(strerror(errno ? errno : EINVAL));
             return false;
         }
-        wrappedTransports()[t] = {d.get(), t->f_recv};
+        wrappedTransports()[t] = {d.get(), t->f_recv, nullptr};
         t->f_recv = wrappedRecv;
         netsnmp_session s;
         snmp_sess_init(&s);
@@ -1099,6 +1228,15 @@ bool SnmpSession::listen(quint16 port, SnmpCallback callback, QString *error)
     }
     d->wake();
     return true;
+}
+
+void SnmpSession::setNotificationSender(const QString &address)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, address.toLatin1().constData(), &a) != 1)
+        a.s_addr = 0;
+    LibLock lock(libraryMutex());
+    d->notificationSender = a.s_addr;
 }
 
 void SnmpSession::stopListening()

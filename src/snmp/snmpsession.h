@@ -46,6 +46,8 @@ struct SnmpVarBind
     int syntax = 0;
     // Null, noSuchObject, noSuchInstance or endOfMibView.
     bool isEmpty() const;
+    // INTEGER, Counter32 or Gauge32 (Unsigned32).
+    bool isInteger() const;
 };
 
 enum class SnmpEventKind
@@ -67,6 +69,8 @@ struct SnmpEvent
     // Notifications: snmpTrapOID (an SNMPv1 trap is translated as RFC 3584 says);
     // sysUpTime.0 and snmpTrapOID.0 are not among the bindings.
     QString trapOid;
+    // A notification that came with SNMPv3 authentication (authNoPriv or authPriv).
+    bool authenticated = false;
     QList<SnmpVarBind> bindings;
     QString errorText;
 };
@@ -104,6 +108,9 @@ public:
     // Receives traps and informs on all IPv4 interfaces at that UDP port; replaces an
     // earlier registration. On failure the reason is in *error.
     bool listen(quint16 port, SnmpCallback callback, QString *error = nullptr);
+    // The only IPv4 address whose traps and informs are taken; datagrams from any other
+    // are dropped unread (no keys derived, no inform answered). None until it is set.
+    void setNotificationSender(const QString &address);
     void stopListening();
     quint16 listenPort() const;
 

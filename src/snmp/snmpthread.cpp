@@ -4,15 +4,33 @@
 #include "model/upsstatus.h"
 #include "snmpengine.h"
 
+#include <QDeadlineTimer>
 #include <cstdio>
 #include <limits>
 
-struct snmp_thread::AlarmWalk
+// One poll: the alarm count, then the alarm table walked up to that count. Everything
+// in it is guarded by the thread's target mutex.
+struct snmp_thread::Cycle
 {
     SnmpTarget target;
+    enum Phase
+    {
+        Counting,
+        Walking,
+        Done
+    } phase = Counting;
+    // Count requests sent and not yet called back.
+    int countsPending = 0;
+    // Started for a trap; a later trap lets it finish and polls again after it.
+    bool byTrap = false;
+    bool pollAfter = false;
+    // Its answers may predate a trap or a settings change: they only show that the
+    // agent answers, nothing of them is applied.
+    bool abandoned = false;
     int limit = 0;
     int rows = 0;
     QString lastOid;
+    int mask = 0;
 };
 
 namespace {
@@ -59,9 +77,17 @@ void snmp_thread::run()
     takeUpInitialSettings();
     if (snmpSession)
         snmpSession->startEventThread();
+    QDeadlineTimer nextPoll(0);
     while (!m_stopRequested.load()) {
-        pollCycle();
-        m_wake.tryAcquire(1, 1000);
+        if (nextPoll.hasExpired()) {
+            nextPoll.setRemainingTime(1000);
+            pollCycle();
+        } else {
+            if (m_pollNow.exchange(false))
+                pollAgent(true);
+            detectAndNotify();
+        }
+        m_wake.tryAcquire(1, int(nextPoll.remainingTime()));
     }
     m_stopRequested = false;
     m_wake.tryAcquire(m_wake.available());
@@ -80,6 +106,8 @@ void snmp_thread::takeUpInitialSettings()
         m_ip = params.ip;
         m_pollPort = params.snmp_port_poll;
         copySettings();
+        if (snmpSession)
+            snmpSession->setNotificationSender(m_ip);
     }
     registerTraps();
 }
@@ -87,8 +115,18 @@ void snmp_thread::takeUpInitialSettings()
 void snmp_thread::pollCycle()
 {
     takeUpChangedSettings();
-    pollAgent();
-    m_detector.detectStatusChanges();
+    pollAgent(m_pollNow.exchange(false));
+    detectAndNotify();
+}
+
+void snmp_thread::detectAndNotify()
+{
+    const bool logged = !m_detector.detectStatusChanges().isEmpty();
+    const UpsStatusSnapshot now = upsStatus.snapshot();
+    if (logged || !(now == m_notified)) {
+        m_notified = now;
+        emit statusChanged();
+    }
 }
 
 void snmp_thread::copySettings()
@@ -119,9 +157,15 @@ void snmp_thread::takeUpChangedSettings()
             m_detector.forgetLinks();
             m_ip = params.ip;
             m_pollPort = params.snmp_port_poll;
+            if (snmpSession)
+                snmpSession->setNotificationSender(m_ip);
         }
+        // A cycle of the old settings is of no use any more.
+        if (m_cycle)
+            m_cycle->abandoned = true;
+        m_cycle.reset();
+        copySettings();
     }
-    copySettings();
     if (m_trapPort != m_registeredTrapPort)
         registerTraps();
     snmpParamsChanged = false;
@@ -138,7 +182,12 @@ void snmp_thread::registerTraps()
     const bool portInRange = m_trapPort > 0 && m_trapPort <= 65535;
     if (!portInRange)
         error = QStringLiteral("not a UDP port");
-    if (!portInRange || !snmpSession->listen(quint16(m_trapPort), trapCallback(), &error)) {
+    std::shared_ptr<std::atomic<bool>> alive = m_alive;
+    const SnmpCallback onTrap = [this, alive](const SnmpEvent &event) {
+        if (alive->load())
+            handleSnmpEvent(event);
+    };
+    if (!portInRange || !snmpSession->listen(quint16(m_trapPort), onTrap, &error)) {
         const QByteArray line =
             QStringLiteral("voltiguard: cannot receive SNMP traps on UDP port %1 (%2); polling goes on. Choose a trap "
                            "port of 1024 or above in the settings, or allow the low port (setcap "
@@ -172,69 +221,86 @@ SnmpTarget snmp_thread::target() const
     return t;
 }
 
-SnmpCallback snmp_thread::callback(const std::shared_ptr<AlarmWalk> &walk)
+bool snmp_thread::send(const std::shared_ptr<Cycle> &cycle, Request request)
 {
     std::shared_ptr<std::atomic<bool>> alive = m_alive;
-    return [this, alive, walk](const SnmpEvent &event) {
+    SnmpCallback callback = [this, alive, cycle, request](const SnmpEvent &event) {
         if (!alive->load())
             return;
-        handleSnmpEvent(event, walk);
+        handleSnmpEvent(event, cycle, request);
         m_outstanding.fetch_sub(1);
     };
-}
-
-SnmpCallback snmp_thread::trapCallback()
-{
-    std::shared_ptr<std::atomic<bool>> alive = m_alive;
-    return [this, alive](const SnmpEvent &event) {
-        if (alive->load())
-            handleSnmpEvent(event);
-    };
-}
-
-bool snmp_thread::sendCounted(const std::function<bool(SnmpCallback)> &send, const std::shared_ptr<AlarmWalk> &walk)
-{
     m_outstanding.fetch_add(1);
-    if (send(callback(walk)))
-        return true;
-    m_outstanding.fetch_sub(1);
-    return false;
+    const SnmpTarget &t = cycle->target;
+    bool sent = false;
+    if (request == Request::Count) {
+        sent = snmpSession->get(t, {UpsMib::alarmsPresent}, std::move(callback));
+        if (sent)
+            ++cycle->countsPending;
+    } else {
+        const QString from = cycle->lastOid.isEmpty() ? UpsMib::alarmDescrColumn : cycle->lastOid;
+        sent = t.version == SnmpVersion::V1
+                   ? snmpSession->getNext(t, {from}, std::move(callback))
+                   : snmpSession->getBulk(t, {from}, 0, cycle->limit - cycle->rows, std::move(callback));
+    }
+    if (!sent)
+        m_outstanding.fetch_sub(1);
+    return sent;
 }
 
-void snmp_thread::pollAgent()
+void snmp_thread::pollAgent(bool atOnce)
 {
     if (!snmpSession)
         return;
+    QMutexLocker locker(&m_targetMutex);
     SnmpTarget t = target();
-    {
-        QMutexLocker locker(&m_targetMutex);
-        t.address = m_ip;
-    }
+    t.address = m_ip;
     if (m_pollPort <= 0 || m_pollPort > 65535 || !SnmpSession::isValidAddress(t.address))
         return;
-    sendCounted([&](SnmpCallback cb) { return snmpSession->get(t, {UpsMib::alarmsPresent}, std::move(cb)); }, {});
-
-    const int count = m_alarmCount.load();
-    if (count > 0) {
-        auto walk = std::make_shared<AlarmWalk>();
-        walk->target = t;
-        walk->limit = qMin(count, maxAlarmRows);
-        sendWalkStep(walk);
+    if (m_cycle && m_cycle->phase != Cycle::Done) {
+        if (!atOnce) {
+            if (m_cycle->phase == Cycle::Counting)
+                send(m_cycle, Request::Count);
+            return;
+        }
+        if (m_cycle->byTrap) {
+            m_cycle->pollAfter = true;
+            return;
+        }
+        m_cycle->abandoned = true;
     }
+    m_cycle = std::make_shared<Cycle>();
+    m_cycle->target = t;
+    m_cycle->byTrap = atOnce;
+    if (!send(m_cycle, Request::Count))
+        m_cycle->phase = Cycle::Done;
 }
 
-void snmp_thread::sendWalkStep(const std::shared_ptr<AlarmWalk> &walk)
+void snmp_thread::endCycle(Cycle &cycle)
 {
-    const QString from = walk->lastOid.isEmpty() ? UpsMib::alarmDescrColumn : walk->lastOid;
-    const SnmpTarget &t = walk->target;
-    if (t.version == SnmpVersion::V1)
-        sendCounted([&](SnmpCallback cb) { return snmpSession->getNext(t, {from}, std::move(cb)); }, walk);
-    else
-        sendCounted(
-            [&](SnmpCallback cb) {
-                return snmpSession->getBulk(t, {from}, 0, walk->limit - walk->rows, std::move(cb));
-            },
-            walk);
+    if (cycle.phase == Cycle::Done)
+        return;
+    cycle.phase = Cycle::Done;
+    if (cycle.pollAfter)
+        m_pollNow = true;
+}
+
+int snmp_thread::failCount() const
+{
+    QMutexLocker locker(&m_targetMutex);
+    return m_failCount;
+}
+
+int snmp_thread::alarmCount() const
+{
+    QMutexLocker locker(&m_targetMutex);
+    return m_alarmCount;
+}
+
+void snmp_thread::answered()
+{
+    upsStatus.agentAnswered();
+    m_failCount = 0;
 }
 
 void snmp_thread::countFailure()
@@ -245,7 +311,7 @@ void snmp_thread::countFailure()
     }
 }
 
-void snmp_thread::handleSnmpEvent(const SnmpEvent &event, const std::shared_ptr<AlarmWalk> &walk)
+void snmp_thread::handleSnmpEvent(const SnmpEvent &event, const std::shared_ptr<Cycle> &cycle, Request request)
 {
     struct Counted
     {
@@ -253,78 +319,119 @@ void snmp_thread::handleSnmpEvent(const SnmpEvent &event, const std::shared_ptr<
         ~Counted() { n.fetch_add(1); }
     } counted{m_handled};
 
-    QMutexLocker locker(&m_targetMutex);
-    if (event.sender != m_ip)
-        return;
-    const bool trap = event.kind == SnmpEventKind::Notification;
-    if (!trap && event.kind != SnmpEventKind::Response) {
-        countFailure();
-        return;
+    {
+        QMutexLocker locker(&m_targetMutex);
+        if (event.sender != m_ip)
+            return;
+        if (event.kind == SnmpEventKind::Notification)
+            handleTrap(event);
+        else if (cycle && request == Request::Count)
+            countAnswered(event, cycle);
+        else if (cycle)
+            walkAnswered(event, cycle);
     }
-    if (event.errorStatus != 0 || event.bindings.isEmpty()) {
-        countFailure();
-        return;
-    }
-    int used = 0;
-    bool walkEnded = false;
-    bool maskApplied = false;
-    for (const SnmpVarBind &b : event.bindings) {
-        if (b.isEmpty()) {
-            // endOfMibView ends a walk.
-            walkEnded = true;
-            continue;
-        }
-        ++used;
-        if (trap) {
-            applyTrapVariable(b.oid, b.value, event.trapOid);
-        } else if (!walk) {
-            applyPollVariable(b.oid, b.value);
-        } else if (!walkEnded) {
-            if (inColumn(b.oid, UpsMib::alarmDescrColumn) && oidAfter(b.oid, walk->lastOid)) {
-                applyPollVariable(b.oid, b.value);
-                walk->lastOid = b.oid;
-                walkEnded = ++walk->rows >= walk->limit;
-            } else {
-                // The walk left the description column: the mask is complete.
-                walkEnded = true;
-                if (inColumn(b.oid, UpsMib::alarmTimeColumn)) {
-                    applyPollVariable(b.oid, b.value);
-                    maskApplied = true;
-                }
-            }
-        }
-    }
-    if (used == 0) {
-        countFailure();
-        return;
-    }
-    if (walk && walkEnded && !maskApplied)
-        upsStatus.applyAlarmMask(m_alarmMask);
-    upsStatus.agentAnswered();
-    m_failCount = 0;
-    if (walk && !walkEnded && snmpSession)
-        sendWalkStep(walk);
+    // The polling thread logs the change and tells the GUI at once.
+    m_wake.release();
 }
 
-void snmp_thread::applyPollVariable(const QString &oid, const QString &value)
+void snmp_thread::countAnswered(const SnmpEvent &event, const std::shared_ptr<Cycle> &cycle)
 {
-    if (oid == UpsMib::alarmsPresent) {
-        bool ok = false;
-        const qlonglong count = value.toLongLong(&ok);
-        m_alarmCount = ok && count > 0 ? int(qMin<qlonglong>(count, std::numeric_limits<int>::max())) : 0;
-        m_alarmMask = 0;
-        if (m_alarmCount == 0)
-            upsStatus.clearAlarms();
-    } else if (oid.contains(UpsMib::alarmDescrColumn)) {
-        const int i = m_alarmOids.indexOf(value);
+    --cycle->countsPending;
+    // A count is a non-negative integer; anything else is a bad answer that changes no alarm.
+    qint64 count = -1;
+    if (event.kind == SnmpEventKind::Response && event.errorStatus == 0) {
+        for (const SnmpVarBind &b : event.bindings) {
+            if (b.oid != UpsMib::alarmsPresent || !b.isInteger())
+                continue;
+            bool ok = false;
+            const qint64 value = b.value.toLongLong(&ok);
+            count = ok ? value : -1;
+        }
+    }
+    if (count < 0) {
+        countFailure();
+        if (cycle->phase == Cycle::Counting && cycle->countsPending == 0)
+            endCycle(*cycle);
+        return;
+    }
+    answered();
+    m_alarmCount = int(qMin<qint64>(count, std::numeric_limits<int>::max()));
+    if (cycle->abandoned || cycle->phase != Cycle::Counting)
+        return;
+    if (count == 0) {
+        upsStatus.clearAlarms();
+        endCycle(*cycle);
+        return;
+    }
+    // The table is read in the same cycle as its count, so the walk covers every row
+    // that the count announced.
+    cycle->phase = Cycle::Walking;
+    cycle->limit = qMin(m_alarmCount, maxAlarmRows);
+    if (!send(cycle, Request::Walk))
+        endCycle(*cycle);
+}
+
+void snmp_thread::walkAnswered(const SnmpEvent &event, const std::shared_ptr<Cycle> &cycle)
+{
+    bool usable = false;
+    if (event.kind == SnmpEventKind::Response && event.errorStatus == 0) {
+        for (const SnmpVarBind &b : event.bindings)
+            usable |= !b.isEmpty();
+    }
+    if (!usable) {
+        // The cycle is given up as a whole: a part of the table is no alarm set.
+        countFailure();
+        endCycle(*cycle);
+        return;
+    }
+    answered();
+    if (cycle->abandoned) {
+        endCycle(*cycle);
+        return;
+    }
+    bool walkEnded = false;
+    for (const SnmpVarBind &b : event.bindings) {
+        if (walkEnded)
+            break;
+        // endOfMibView ends a walk.
+        if (b.isEmpty() || !inColumn(b.oid, UpsMib::alarmDescrColumn) || !oidAfter(b.oid, cycle->lastOid)) {
+            walkEnded = true;
+            break;
+        }
+        const int i = m_alarmOids.indexOf(b.value);
         if (i >= 0)
-            m_alarmMask |= 1 << i;
-    } else if (oid.contains(UpsMib::alarmTimeColumn)) {
-        upsStatus.applyAlarmMask(m_alarmMask);
+            cycle->mask |= 1 << i;
+        cycle->lastOid = b.oid;
+        walkEnded = ++cycle->rows >= cycle->limit;
+    }
+    if (walkEnded) {
+        upsStatus.applyAlarmMask(cycle->mask);
+        endCycle(*cycle);
+    } else if (!send(cycle, Request::Walk)) {
+        endCycle(*cycle);
     }
 }
 
-void snmp_thread::applyTrapVariable(const QString &oid, const QString &value, const QString &trapOid)
+void snmp_thread::handleTrap(const SnmpEvent &event)
+{
+    // A trap may tell only part of the story: the poll it wakes reads the rest. Only
+    // poll exchanges count toward the agent-lost rule.
+    m_pollNow = true;
+    if (event.errorStatus != 0)
+        return;
+    bool used = false;
+    for (const SnmpVarBind &b : event.bindings) {
+        if (b.isEmpty())
+            continue;
+        used = true;
+        applyTrapVariable(b.oid, b.value, event.trapOid, event.authenticated);
+    }
+    if (used)
+        upsStatus.agentAnswered();
+}
+
+void snmp_thread::applyTrapVariable(const QString &oid, const QString &value, const QString &trapOid,
+                                    bool authenticated)
 {
     // Standard agents send upsAlarmDescr with the row as instance suffix.
     if (oid != UpsMib::alarmDescrColumn && !inColumn(oid, UpsMib::alarmDescrColumn))
@@ -332,6 +439,6 @@ void snmp_thread::applyTrapVariable(const QString &oid, const QString &value, co
     const bool present = trapOid.endsWith(QLatin1Char('3'));
     for (int i = 0; i < m_alarmOids.size(); ++i) {
         if (value == m_alarmOids[i])
-            upsStatus.setAlarm(i, present);
+            upsStatus.setAlarm(i, present, authenticated);
     }
 }

@@ -8,12 +8,12 @@
 #include <QStringList>
 #include <QThread>
 #include <atomic>
-#include <functional>
 #include <memory>
 
-// The polling thread: once a second it takes up changed settings, asks the agent for
-// its alarms and turns the changes of UpsStatus into events. Answers and traps are
-// handled on the SNMP event thread by handleSnmpEvent.
+// The polling thread: once a second it takes up changed settings and asks the agent
+// for its alarms, and whenever an answer, a failure or a trap has changed UpsStatus it
+// turns the change into events and tells the GUI. Answers and traps are handled on the
+// SNMP event thread by handleSnmpEvent.
 class snmp_thread : public QThread
 {
     Q_OBJECT
@@ -32,15 +32,14 @@ public:
     void pollCycle();
     // The settings copy of the start, and the trap registration that goes with it.
     void takeUpInitialSettings();
-    void pollAgent();
+    // Starts a poll cycle: the alarm count, then, once it is known, the alarm table.
+    // A cycle still in flight is finished first; one still waiting for its count asks
+    // again, so that a silent agent costs one failed exchange a second. atOnce: a trap
+    // came, and a cycle that may have read the agent before it is abandoned.
+    void pollAgent(bool atOnce = false);
 
-    struct AlarmWalk;
-    void handleSnmpEvent(const SnmpEvent &event, const std::shared_ptr<AlarmWalk> &walk = {});
-    void applyPollVariable(const QString &oid, const QString &value);
-    void applyTrapVariable(const QString &oid, const QString &value, const QString &trapOid);
-
-    int failCount() const { return m_failCount; }
-    int alarmCount() const { return m_alarmCount; }
+    int failCount() const;
+    int alarmCount() const;
     quint16 registeredTrapPort() const { return m_registeredTrapPort; }
     // Events handled so far (answers, time-outs, traps), for waiting on them.
     quint64 handledEvents() const { return m_handled.load(); }
@@ -48,19 +47,36 @@ public:
     int outstandingRequests() const { return m_outstanding.load(); }
     StatusChangeDetector &detector() { return m_detector; }
 
+signals:
+    // UpsStatus changed or events were queued; emitted on this thread, so connections
+    // from the GUI thread are queued.
+    void statusChanged();
+
 protected:
     void run() override;
 
 private:
+    struct Cycle;
+    enum class Request
+    {
+        Count,
+        Walk
+    };
+    void handleSnmpEvent(const SnmpEvent &event, const std::shared_ptr<Cycle> &cycle = {},
+                         Request request = Request::Count);
     void copySettings();
     void takeUpChangedSettings();
     void registerTraps();
+    void detectAndNotify();
+    void endCycle(Cycle &cycle);
     SnmpTarget target() const;
-    SnmpCallback callback(const std::shared_ptr<AlarmWalk> &walk);
-    SnmpCallback trapCallback();
-    bool sendCounted(const std::function<bool(SnmpCallback)> &send, const std::shared_ptr<AlarmWalk> &walk);
-    void sendWalkStep(const std::shared_ptr<AlarmWalk> &walk);
+    bool send(const std::shared_ptr<Cycle> &cycle, Request request);
+    void countAnswered(const SnmpEvent &event, const std::shared_ptr<Cycle> &cycle);
+    void walkAnswered(const SnmpEvent &event, const std::shared_ptr<Cycle> &cycle);
+    void handleTrap(const SnmpEvent &event);
+    void answered();
     void countFailure();
+    void applyTrapVariable(const QString &oid, const QString &value, const QString &trapOid, bool authenticated);
 
     // Settings, polling thread only.
     int m_pollPort = 161;
@@ -75,20 +91,21 @@ private:
     int m_trapPort = 162;
     quint16 m_registeredTrapPort = 0;
 
-    // The agent address is compared by the callback while the run loop may replace it;
-    // the callback holds this lock for its whole work so that an address change and
-    // its markUnknown never interleave with an answer from the old agent.
-    QMutex m_targetMutex;
+    // Guards the agent address, the cycle in flight and the agent view below. The
+    // callback holds it for its whole work, so that an address change and its
+    // markUnknown never interleave with an answer from the old agent.
+    mutable QMutex m_targetMutex;
     QString m_ip;
-
-    std::atomic<int> m_alarmCount{0};
-    // Event thread only.
-    int m_alarmMask = 0;
+    std::shared_ptr<Cycle> m_cycle;
+    int m_alarmCount = 0;
     int m_failCount = 0;
 
     const QStringList m_alarmOids;
     StatusChangeDetector m_detector;
+    UpsStatusSnapshot m_notified;
     std::atomic<bool> m_stopRequested{false};
+    // A trap came: poll at once, its answers may show more than the trap said.
+    std::atomic<bool> m_pollNow{false};
     QSemaphore m_wake;
     std::atomic<quint64> m_handled{0};
     std::atomic<int> m_outstanding{0};

@@ -4,6 +4,7 @@
 #include "config/privatefile.h"
 
 #include <QFile>
+#include <QHash>
 #include <algorithm>
 
 // usm_users.bin:
@@ -146,6 +147,9 @@ QByteArray UsmUserTable::encode(const QList<UsmUser> &users)
 QList<UsmUser> UsmUserTable::decode(const QByteArray &data, bool *damaged)
 {
     QList<UsmUser> users;
+    // Where each name is in users: a later record of a name replaces the earlier one,
+    // in linear time however many users the file holds.
+    QHash<QString, qsizetype> position;
     bool bad = false;
     if (!data.startsWith(magic)) {
         if (damaged)
@@ -173,9 +177,13 @@ QList<UsmUser> UsmUserTable::decode(const QByteArray &data, bool *damaged)
         }
         u.authProtocol = static_cast<UsmAuthProtocol>(auth);
         u.privProtocol = static_cast<UsmPrivProtocol>(priv);
-        users.removeIf([&](const UsmUser &o) { return o.name == u.name; });
+        const auto earlier = position.constFind(u.name);
+        if (earlier != position.constEnd())
+            users[*earlier].name.clear();
+        position.insert(u.name, users.size());
         users.append(u);
     }
+    users.removeIf([](const UsmUser &o) { return o.name.isEmpty(); });
     if (damaged)
         *damaged = bad;
     return users;

@@ -18,9 +18,11 @@ QList<int> drainIds()
     return ids;
 }
 
-UpsStatusSnapshot snap(int agent, int ups, bool utility = false, bool battery = false, bool upsFail = false)
+UpsStatusSnapshot snap(int agent, int ups, bool utility = false, bool battery = false, bool upsFail = false,
+                       int unconfirmed = 0)
 {
     UpsStatusSnapshot s;
+    s.unconfirmed = unconfirmed;
     s.agentLink = agent;
     s.upsLink = ups;
     s.utilityFail = utility;
@@ -30,7 +32,8 @@ UpsStatusSnapshot snap(int agent, int ups, bool utility = false, bool battery = 
 }
 
 // Runs a space-separated sequence of UpsStatus operations: answered, clear, lost,
-// unknown, forget (the detector's), maskN, setI+ / setI-.
+// unknown, forget (the detector's), maskN, setI+ / setI- (a trap; authI+ / authI- an
+// authenticated one).
 void apply(const QString &sequence, StatusChangeDetector *detector)
 {
     for (const QString &op : sequence.split(' ', Qt::SkipEmptyParts)) {
@@ -46,8 +49,8 @@ void apply(const QString &sequence, StatusChangeDetector *detector)
             detector->forgetLinks();
         else if (op.startsWith("mask"))
             upsStatus.applyAlarmMask(op.mid(4).toInt());
-        else if (op.startsWith("set"))
-            upsStatus.setAlarm(op.mid(3, 1).toInt(), op.endsWith('+'));
+        else if (op.startsWith("set") || op.startsWith("auth"))
+            upsStatus.setAlarm(op.right(2).left(1).toInt(), op.endsWith('+'), op.startsWith("auth"));
     }
 }
 } // namespace
@@ -73,13 +76,15 @@ private slots:
         QTest::newRow("mask utility+battery") << "answered mask6" << snap(0, 0, true, true);
         QTest::newRow("mask comms lost") << "answered mask1" << snap(0, 1);
         QTest::newRow("mask all") << "answered mask15" << snap(0, 1, true, true, true);
-        QTest::newRow("lost clears alarms") << "answered mask14 lost" << snap(1, 1);
-        QTest::newRow("lost twice") << "answered lost lost" << snap(1, 1);
+        QTest::newRow("lost clears alarms") << "answered mask14 lost" << snap(1, 3);
+        QTest::newRow("lost twice") << "answered lost lost" << snap(1, 3);
         QTest::newRow("unknown keeps alarms") << "answered mask2 unknown" << snap(3, 3, true);
-        QTest::newRow("trap utility added") << "answered clear set1+" << snap(0, 0, true);
+        QTest::newRow("trap utility added, unconfirmed") << "answered clear set1+" << snap(0, 0, true, false, false, 2);
+        QTest::newRow("authenticated trap utility added") << "answered clear auth1+" << snap(0, 0, true);
+        QTest::newRow("poll answer confirms a trap") << "answered clear set1+ set2+ mask2" << snap(0, 0, true);
         QTest::newRow("trap comms lost removed") << "answered mask1 set0-" << snap(0, 0);
         QTest::newRow("trap comms lost added") << "answered clear set0+" << snap(0, 1);
-        QTest::newRow("trap ups fail removed") << "answered mask8 set3-" << snap(0, 0);
+        QTest::newRow("trap ups fail removed") << "answered mask8 set3-" << snap(0, 0, false, false, false, 8);
         QTest::newRow("trap unknown index") << "answered clear set7+" << snap(0, 0);
     }
 
@@ -113,8 +118,7 @@ private slots:
             << QStringList{"answered clear", "mask2", "lost", "lost", "answered mask2"}
             << QList<QList<int>>{{7, 9}, {0}, {6}, {}, {7}};
         QTest::newRow("answer before the alarm table after a loss")
-            << QStringList{"answered clear", "lost", "answered", "clear"}
-            << QList<QList<int>>{{7, 9}, {6}, {7, 8}, {9}};
+            << QStringList{"answered clear", "lost", "answered", "clear"} << QList<QList<int>>{{7, 9}, {6}, {7}, {}};
         QTest::newRow("alarm cleared while agent away")
             << QStringList{"answered clear", "mask2", "lost", "answered clear"}
             << QList<QList<int>>{{7, 9}, {0}, {6}, {7, 3}};

@@ -647,7 +647,7 @@ void ChineseUiTest::alarmPopupTexts()
     }
     upsStatus.clearAlarms();
     upsStatus.agentAnswered();
-    upsStatus.setAlarm(alarmIndex(QStringLiteral("1.3.6.1.2.1.33.1.6.3.6")), true);
+    upsStatus.setAlarm(alarmIndex(QStringLiteral("1.3.6.1.2.1.33.1.6.3.6")), true, true);
     m_window->timerslots();
 
     SmartHomeMsg *popup = nullptr;

@@ -12,6 +12,11 @@ UpsStatusSnapshot statusFrom(const QString &flags)
     s.utilityFail = flags.contains(QLatin1Char('U'));
     s.batteryLow = flags.contains(QLatin1Char('B'));
     s.upsFail = flags.contains(QLatin1Char('P'));
+    // u: utility failure from an unauthenticated trap that no poll has confirmed yet.
+    if (flags.contains(QLatin1Char('u'))) {
+        s.utilityFail = true;
+        s.unconfirmed = 1 << 1;
+    }
     if (flags.contains(QLatin1Char('L')))
         s.upsLink = s.agentLink = LinkLost;
     if (flags.contains(QLatin1Char('?')))
@@ -58,8 +63,8 @@ struct Transcript
 };
 
 // Runs a script of space-separated steps: "UB*120" is 120 ticks with utility
-// failure and battery low (P = UPS fail, L = agent lost, ? = UPS link unknown,
-// - = nothing), "x" is the user closing the popup, "Utility_time=1" changes a
+// failure and battery low (P = UPS fail, u = unconfirmed utility failure, L = agent
+// lost, ? = UPS link unknown, - = nothing), "x" is the user closing the popup, "Utility_time=1" changes a
 // parameter before the next tick.
 Transcript run(const QString &settings, const QString &script)
 {
@@ -171,6 +176,13 @@ void TestCountdown::scenarios_data()
         << "UPS_para=1 UPS_time=0 Utility_para=1 Utility_time=1"
         << "UP*3 U*1" << QStringList{"0:00:01:00", "2:00:00:58", "3:00:00:57"} << QList<int>{0, 1, 2}
         << QStringList{"0+"} << QList<int>{};
+    QTest::newRow("unconfirmed condition counts and shows, its request waits for a poll")
+        << "Utility_para=1 Utility_time=1"
+        << "u*65 U*2" << QStringList{"0:00:01:00", "59:00:00:01", "60:00:00:00", "64:00:00:00", "65:00:00:00"}
+        << QList<int>{65} << QStringList{"0+"} << QList<int>{};
+    QTest::newRow("unconfirmed condition with zero delay requests nothing")
+        << "Utility_para=1 Utility_time=0"
+        << "u*30 U*1" << QStringList{"0:NO"} << QList<int>{30} << QStringList{} << QList<int>{};
     QTest::newRow("two zero delays request twice a tick")
         << "UPS_para=1 UPS_time=0 Bat_para=1 Bat_time=0"
         << "BP*2" << QStringList{"1:NO"} << QList<int>{0, 0, 1, 1} << QStringList{} << QList<int>{};

@@ -39,7 +39,7 @@ void utilityFails(bool fails)
 {
     upsStatus.clearAlarms();
     upsStatus.agentAnswered();
-    upsStatus.setAlarm(alarmIndex(QStringLiteral("1.3.6.1.2.1.33.1.6.3.6")), fails);
+    upsStatus.setAlarm(alarmIndex(QStringLiteral("1.3.6.1.2.1.33.1.6.3.6")), fails, true);
 }
 
 void flushDeferredDeletes()
@@ -249,8 +249,8 @@ void TestMainWindowShutdown::switchesOffHideTheLabel()
 {
     makeWindow({{"Utility_para", false}, {"Bat_para", false}, {"UPS_para", false}, {"Utility_time", 0}});
     utilityFails(true);
-    upsStatus.setAlarm(2, true);
-    upsStatus.setAlarm(3, true);
+    upsStatus.setAlarm(2, true, true);
+    upsStatus.setAlarm(3, true, true);
     tick(5);
     QVERIFY(countdownLabel()->isHidden());
     QCOMPARE(countdownLabel()->text(), QString());

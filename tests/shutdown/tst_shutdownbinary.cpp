@@ -5,16 +5,19 @@
 // application that do not come from its own window: signals, and a shutdown that
 // logind announces, after each of which nothing queued is lost.
 #include "accessiblenames.h"
+#include "berpacket.h"
 #include "binaryrun.h"
 #include "desktopsession.h"
 #include "logindmock.h"
 #include "upsagentfixture.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <QUdpSocket>
 #include <csignal>
 
 namespace {
@@ -53,6 +56,7 @@ class TestShutdownBinary : public QObject
 private slots:
     void initTestCase();
     void utilityFailureShutsDownOnce();
+    void forgedTrapsNeverPowerOff();
     void endsWithoutLosingEvents_data();
     void endsWithoutLosingEvents();
 };
@@ -152,6 +156,54 @@ void TestShutdownBinary::utilityFailureShutsDownOnce()
     QVERIFY(m.open(QIODevice::ReadOnly));
     QCOMPARE(m.readAll(), QByteArray("started\n"));
 
+    run.stop();
+}
+
+// SNMPv1/v2c traps carry no authentication: anyone who can send UDP with the agent's
+// address can raise a utility failure. It is shown and logged, but only a poll answer
+// can make it ask for the power-off.
+void TestShutdownBinary::forgedTrapsNeverPowerOff()
+{
+    DesktopSession session;
+    QString error;
+    QVERIFY2(session.start(&error), qPrintable(error));
+    LogindMock logind;
+    QVERIFY2(logind.start(), qPrintable(logind.error()));
+    UpsAgentFixture agent;
+    QVERIFY(agent.start());
+    BinaryRun run;
+    for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM"})
+        run.environment().insert(QString::fromLatin1(name), session.environment().value(QString::fromLatin1(name)));
+    const int trapPort = freeUdpPort();
+    run.dataDir().writeParams({{"snmp_port_poll", agent.port()},
+                               {"snmp_port_trace", trapPort},
+                               {"retries", 1},
+                               {"shutdown", true},
+                               {"Utility_para", true},
+                               {"Utility_time", 0}});
+    QVERIFY(logind.ownsSystemBusVariable());
+    run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), logind.address());
+    QVERIFY(run.start());
+    const QString logDb = run.dataDir().file(QStringLiteral("log.db"));
+    QVERIFY(QTest::qWaitFor([&] { return loggedIds(logDb).contains(9); }, 20000));
+
+    QUdpSocket forger;
+    const QByteArray inputBad = Ber::oid(QStringLiteral("1.3.6.1.2.1.33.1.6.3.6"));
+    for (int i = 0; i < 30; ++i) {
+        forger.writeDatagram(
+            Ber::v2cTrap("public", "1.3.6.1.2.1.33.2.3", {{"1.3.6.1.2.1.33.1.6.2.1.2.1", inputBad}}, i + 1),
+            QHostAddress::LocalHost, quint16(trapPort));
+        QTest::qWait(100);
+    }
+    QTest::qWait(2000);
+    QVERIFY(loggedIds(logDb).contains(0));
+    QCOMPARE(logind.calls(QStringLiteral("PowerOff")).size(), 0);
+
+    QVERIFY(agent.raise(QStringLiteral("utility")));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(QTest::qWaitFor([&] { return !logind.calls(QStringLiteral("PowerOff")).isEmpty(); }, 10000));
+    qInfo("utility failure in the agent's table to PowerOff: %lld ms", timer.elapsed());
     run.stop();
 }
 

@@ -74,8 +74,10 @@ bool UpsAgentFixture::start(const QStringList &extra)
         m_port = freeUdpPort();
     // Every agent has its own engine ID, as real agents do; the same agent keeps it.
     const QByteArray engineName = "vgups" + QByteArray::number(m_port);
-    args << QStringLiteral("--port") << QString::number(m_port) << QStringLiteral("--engine-id")
-         << QStringLiteral("0x80001f8804") + QString::fromLatin1(engineName.toHex());
+    args << QStringLiteral("--port") << QString::number(m_port);
+    if (!extra.contains(QStringLiteral("--engine-id")))
+        args << QStringLiteral("--engine-id")
+             << QStringLiteral("0x80001f8804") + QString::fromLatin1(engineName.toHex());
     QString out;
     if (run(QStringLiteral("start"), args, &out) != 0)
         return false;
@@ -138,7 +140,10 @@ bool UpsAgentFixture::setForm(const QString &form)
     return run(QStringLiteral("set-form"), {form}) == 0;
 }
 
-bool UpsAgentFixture::setCount(const QString &count)
+bool UpsAgentFixture::setCount(const QString &count, const QString &type)
 {
-    return run(QStringLiteral("set-count"), {count}) == 0;
+    QStringList args{count};
+    if (!type.isEmpty())
+        args << QStringLiteral("--type") << type;
+    return run(QStringLiteral("set-count"), args) == 0;
 }

@@ -18,7 +18,7 @@ public:
     UpsAgentFixture &operator=(const UpsAgentFixture &) = delete;
 
     // Starts the agent (on the previous port when it ran before); extra arguments go
-    // to "upsagent start", e.g. {"--instance-form", "dot0"}.
+    // to "upsagent start", e.g. {"--instance-form", "dot0"} or {"--engine-id", "0x.."}.
     bool start(const QStringList &extra = {});
     bool stop();
     bool isRunning() const;
@@ -32,7 +32,8 @@ public:
     bool clear(const QString &alarm, const QString &trapKind = {}, int trapPort = 0, const QStringList &extra = {});
     bool reset();
     bool setForm(const QString &form);
-    bool setCount(const QString &count);
+    // type: gauge, integer or string (the syntax the count is served in); empty keeps it.
+    bool setCount(const QString &count, const QString &type = {});
     // Runs any upsagent command with --dir added; returns its exit code (-1: did not run).
     int run(const QString &command, const QStringList &args, QString *output = nullptr) const;
 

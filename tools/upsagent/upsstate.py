@@ -79,7 +79,7 @@ DEFAULT_IDENT = {
 IDENT_FIELDS = ["manufacturer", "model", "upsSoftwareVersion", "agentSoftwareVersion", "name"]
 
 INSTANCE_FORMS = ("std", "dot0")
-COUNT_TYPES = ("gauge", "integer")
+COUNT_TYPES = ("gauge", "integer", "string")
 
 
 class StateError(Exception):
