@@ -35,6 +35,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 
 namespace {
 const QString whiteBackground = QStringLiteral("background-color: rgb(255, 255, 255);");
@@ -372,9 +373,16 @@ void MainWindow::statusChangedSlot()
 
 void MainWindow::evaluateConditions()
 {
-    const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
-    for (int i = 0; i < tick.shutdownRequests; ++i)
-        showFlushed(shutdownSystem(true).flushed);
+    CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
+    if (tick.requestShutdown) {
+        const ShutdownResult result = shutdownSystem(tick.runPass);
+        countdown.powerOffAnswered(result.powerOff.accepted, tick);
+        if (!result.powerOff.accepted) {
+            std::fprintf(stderr, "voltiguard: the power-off was refused: %s; asking again in %d s\n",
+                         qPrintable(result.powerOff.reason), Countdown::retryTicks);
+        }
+        showFlushed(result.flushed, result.powerOff.reason);
+    }
     updateCountdownDisplay(tick);
     if (params.Notify_para) {
         for (const QString &condition : tick.countdownsStarted)
@@ -386,7 +394,7 @@ void MainWindow::showCountdownLabel(const CountdownTick &tick)
 {
     countdownLabel->setVisible(tick.display != CountdownDisplay::Hidden);
     countdownLabel->setText(tick.labelText());
-    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
+    setTextColour(countdownLabel, tick.display == CountdownDisplay::Idle ? Qt::darkGreen : Qt::red);
 }
 
 void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
@@ -509,24 +517,29 @@ void MainWindow::flushPendingEvents()
     showFlushed(writePendingEvents(ip));
 }
 
-void MainWindow::showFlushed(const std::optional<FlushResult> &flushed)
+void MainWindow::showFlushed(const std::optional<FlushResult> &flushed, const QString &refusal)
 {
     if (!flushed)
         return;
-    notifyEvents(flushed->events);
+    notifyEvents(flushed->events, refusal);
     if (flushed->newest)
         fillRecentModel(*flushed->newest, tr("IP"));
     if (logDialogOpen)
         emit refreshLog();
 }
 
-void MainWindow::notifyEvents(const QList<LogEvent> &events)
+void MainWindow::notifyEvents(const QList<LogEvent> &events, const QString &refusal)
 {
     if (!params.Notify_para)
         return;
-    for (const LogEvent &event : events)
-        notifier->notify(appTitle, eventText(event.id),
+    for (const LogEvent &event : events) {
+        QString body = eventText(event.id);
+        // The administrator has to act on the reason: name it.
+        if (event.id == ShutdownFailed && !refusal.isEmpty())
+            body += QLatin1Char('\n') + refusal;
+        notifier->notify(appTitle, body,
                          eventIsCritical(event.id) ? NotificationUrgency::Critical : NotificationUrgency::Normal);
+    }
 }
 
 void MainWindow::logClickSlots()

@@ -83,10 +83,11 @@ private:
     void closeAlarmPopup();
     ShutdownResult shutdownSystem(bool runPass);
     void flushPendingEvents();
-    void showFlushed(const std::optional<FlushResult> &flushed);
+    // refusal: the reason of a refused power-off among the events, for its notification.
+    void showFlushed(const std::optional<FlushResult> &flushed, const QString &refusal = QString());
     void endOnSignal(int signalNumber);
     void prepareForShutdown();
-    void notifyEvents(const QList<LogEvent> &events);
+    void notifyEvents(const QList<LogEvent> &events, const QString &refusal);
     void showClock(const QString &format);
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 

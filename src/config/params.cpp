@@ -58,10 +58,9 @@ struct TextKey
 };
 
 const BoolKey boolKeys[] = {
-    {"shutdown", &Params::shutdown},   {"Utility_para", &Params::Utility_para}, {"Bat_para", &Params::Bat_para},
-    {"UPS_para", &Params::UPS_para},   {"Restart_para", &Params::Restart_para}, {"Alarm_para", &Params::Alarm_para},
-    {"Notify_para", &Params::Notify_para},
-    {"exte_flag", &Params::exte_flag}, {"exte_save", &Params::exte_save},
+    {"shutdown", &Params::shutdown},       {"Utility_para", &Params::Utility_para}, {"Bat_para", &Params::Bat_para},
+    {"UPS_para", &Params::UPS_para},       {"Restart_para", &Params::Restart_para}, {"Alarm_para", &Params::Alarm_para},
+    {"Notify_para", &Params::Notify_para}, {"exte_flag", &Params::exte_flag},       {"exte_save", &Params::exte_save},
 };
 // What the settings dialog can store, widened where a hand-edited value still means
 // something (a delay of up to a week).
@@ -77,7 +76,7 @@ const IntKey intKeys[] = {
     {"msgVersion", &Params::msgVersion, 1, 3},
     {"securityLevel", &Params::securityLevel, 0, 2},
     {"retries", &Params::retries, 0, 99},
-    {"timeout", &Params::timeout, 1, 99},
+    {"timeout", &Params::timeout, 1, 3600},
 };
 const TextKey textKeys[] = {{"exte_param", &Params::exte_param}, {"snmp_community", &Params::snmp_community}};
 const TextKey scrambledKeys[] = {{"contexName", &Params::contexName},

@@ -192,6 +192,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Shutdown refused</source>
+        <translation>关机被拒绝</translation>
+    </message>
+    <message>
         <source>Shutdown Failed</source>
         <translation>关机失败</translation>
     </message>

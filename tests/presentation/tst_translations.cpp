@@ -54,6 +54,7 @@ const Entry table[] = {
     {"MainWindow", "SNMP Create Fail!", nullptr},
     {"MainWindow", "Settings", "设置"},
     {"MainWindow", "Shutdown Failed", "关机失败"},
+    {"MainWindow", "Shutdown refused", "关机被拒绝"},
     {"MainWindow", "State:", "状态:"},
     {"MainWindow", "UPS Connected", "UPS已连接"},
     {"MainWindow", "UPS Fail", "UPS故障"},
@@ -308,11 +309,11 @@ void TranslationTest::contextCounts_data()
     QTest::addColumn<int>("count");
     const QList<QPair<const char *, int>> counts = {{"AboutDialog", 7}, {"AlarmDialog", 3},      {"BtnWidget", 1},
                                                     {"CloseDialog", 9}, {"DialogAddUser", 3},    {"LogDialog", 19},
-                                                    {"MainWindow", 51}, {"PrintRangeDialog", 6}, {"Properties", 23},
+                                                    {"MainWindow", 52}, {"PrintRangeDialog", 6}, {"Properties", 23},
                                                     {"QObject", 3},     {"SettingsDialog", 51},  {"SmartHomeMsg", 6}};
     for (const auto &[context, count] : counts)
         QTest::newRow(context) << QString::fromLatin1(context) << count;
-    QTest::newRow("all") << QString() << 182;
+    QTest::newRow("all") << QString() << 183;
 }
 
 void TranslationTest::contextCounts()

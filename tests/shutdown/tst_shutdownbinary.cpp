@@ -57,6 +57,7 @@ private slots:
     void initTestCase();
     void utilityFailureShutsDownOnce();
     void forgedTrapsNeverPowerOff();
+    void refusedPowerOffIsLoud();
     void endsWithoutLosingEvents_data();
     void endsWithoutLosingEvents();
 };
@@ -205,6 +206,37 @@ void TestShutdownBinary::forgedTrapsNeverPowerOff()
     QVERIFY(QTest::qWaitFor([&] { return !logind.calls(QStringLiteral("PowerOff")).isEmpty(); }, 10000));
     qInfo("utility failure in the agent's table to PowerOff: %lld ms", timer.elapsed());
     run.stop();
+}
+
+// logind refuses: event 13 in the log and one line on standard error with the
+// reason, once: a zero delay does not ask again every second.
+void TestShutdownBinary::refusedPowerOffIsLoud()
+{
+    LogindMock logind;
+    QVERIFY2(logind.start(QStringLiteral("challenge")), qPrintable(logind.error()));
+    UpsAgentFixture agent;
+    QVERIFY(agent.start());
+    BinaryRun run;
+    run.dataDir().writeParams(
+        {{"snmp_port_poll", agent.port()}, {"shutdown", true}, {"Utility_para", true}, {"Utility_time", 0}});
+    run.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QVERIFY(logind.ownsSystemBusVariable());
+    run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), logind.address());
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    QVERIFY(run.start());
+    const QString logDb = run.dataDir().file(QStringLiteral("log.db"));
+    QVERIFY(QTest::qWaitFor([&] { return loggedIds(logDb).contains(9); }, 20000));
+
+    QVERIFY(agent.raise(QStringLiteral("utility")));
+    QVERIFY(QTest::qWaitFor([&] { return loggedIds(logDb).contains(13); }, 10000));
+    QTest::qWait(3000);
+    QCOMPARE(logind.calls(QStringLiteral("CanPowerOff")).size(), 1);
+    QVERIFY(logind.calls(QStringLiteral("PowerOff")).isEmpty());
+    QCOMPARE(loggedIds(logDb).count(13), 1);
+    const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
+    QVERIFY2(errors.contains(QStringLiteral("voltiguard: the power-off was refused: logind answers CanPowerOff with "
+                                            "\"challenge\"")),
+             qPrintable(errors));
 }
 
 // The event is pending when the end comes: log.db is locked until the binary is
