@@ -5,7 +5,6 @@
 #include <QDBusMessage>
 
 namespace {
-const QString connectionName = QStringLiteral("voltiguard-inhibitor");
 const QString service = QStringLiteral("org.freedesktop.login1");
 const QString path = QStringLiteral("/org/freedesktop/login1");
 const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
@@ -14,7 +13,9 @@ const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
 ShutdownInhibitor::ShutdownInhibitor(const QString &who, const QString &why, QObject *parent)
     : QObject(parent), m_who(who), m_why(why)
 {
-    QDBusConnection bus = connectToSystemBus(connectionName);
+    static int serial = 0;
+    m_connectionName = QStringLiteral("voltiguard-inhibitor-%1").arg(++serial);
+    QDBusConnection bus = connectToSystemBus(m_connectionName);
     if (!bus.isConnected())
         return;
     // QtDBus connects bus signals by slot name only.
@@ -25,7 +26,7 @@ ShutdownInhibitor::ShutdownInhibitor(const QString &who, const QString &why, QOb
 ShutdownInhibitor::~ShutdownInhibitor()
 {
     release();
-    QDBusConnection::disconnectFromBus(connectionName);
+    QDBusConnection::disconnectFromBus(m_connectionName);
 }
 
 void ShutdownInhibitor::take()
@@ -33,7 +34,7 @@ void ShutdownInhibitor::take()
     QDBusMessage inhibit = QDBusMessage::createMethodCall(service, path, manager, QStringLiteral("Inhibit"));
     inhibit << QStringLiteral("shutdown") << m_who << m_why << QStringLiteral("delay");
     // Bounded: the start must not hang on a bus that does not answer.
-    const QDBusMessage reply = QDBusConnection(connectionName).call(inhibit, QDBus::Block, 2000);
+    const QDBusMessage reply = QDBusConnection(m_connectionName).call(inhibit, QDBus::Block, 2000);
     if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1)
         m_fd = reply.arguments().constFirst().value<QDBusUnixFileDescriptor>();
 }

@@ -29,6 +29,7 @@ private slots:
 private:
     void take();
 
+    QString m_connectionName;
     QString m_who;
     QString m_why;
     QDBusUnixFileDescriptor m_fd;

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 namespace {
+// Made once and kept for the process: a handler may run at any moment.
 int pipeEnds[2] = {-1, -1};
+int watchers = 0;
 
 extern "C" void writeSignalNumber(int signalNumber)
 {
@@ -31,8 +33,9 @@ void setAction(int signalNumber, void (*handler)(int))
 SignalWatcher::SignalWatcher(const QList<int> &signalNumbers, QObject *parent)
     : QObject(parent), m_signals(signalNumbers)
 {
-    if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         qFatal("SignalWatcher: no pipe");
+    ++watchers;
     m_notifier = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalWatcher::readPipe);
     for (int s : m_signals)
@@ -41,12 +44,10 @@ SignalWatcher::SignalWatcher(const QList<int> &signalNumbers, QObject *parent)
 
 SignalWatcher::~SignalWatcher()
 {
-    for (int s : m_signals)
-        setAction(s, SIG_DFL);
-    m_notifier.reset();
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
-    pipeEnds[0] = pipeEnds[1] = -1;
+    if (--watchers == 0) {
+        for (int s : m_signals)
+            setAction(s, SIG_DFL);
+    }
 }
 
 void SignalWatcher::readPipe()

@@ -8,8 +8,8 @@ class QSocketNotifier;
 
 // Turns Unix signals into a Qt signal on the thread that created the watcher: the
 // handler only writes the signal's number into a pipe, and the event loop reads it
-// there (a handler may do nothing else safely). One watcher per process; the
-// signals get their default action back when it is destroyed.
+// there (a handler may do nothing else safely). Meant to be one per process; the
+// signals get their default action back when the last watcher is destroyed.
 class SignalWatcher : public QObject
 {
     Q_OBJECT
