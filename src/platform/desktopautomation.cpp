@@ -5,6 +5,8 @@
 #include "platform/linuxdesktop.h"
 #endif
 
+#include <chrono>
+
 bool DesktopAutomation::hasApplicationWindow(qint64 pid)
 {
     const QList<WindowInfo> windows = applicationWindows();
@@ -22,4 +24,10 @@ std::unique_ptr<DesktopAutomation> createDesktopAutomation()
         return desktop;
 #endif
     return std::make_unique<NullDesktop>();
+}
+
+qint64 DesktopAutomation::clockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
