@@ -23,6 +23,8 @@ QString CountdownTick::labelText() const
         return {};
     case CountdownDisplay::Idle:
         return QCoreApplication::translate("MainWindow", "Countdown of Shotdown:NO");
+    case CountdownDisplay::Refused:
+        return QCoreApplication::translate("MainWindow", "Shutdown refused");
     case CountdownDisplay::Counting:
         break;
     }
@@ -49,6 +51,9 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
 
     CountdownTick tick;
     bool counting = false;
+    bool active = false;
+    bool due = false;     // a confirmed condition is at or past its delay
+    bool expired = false; // ... and one reached it on this tick
     m_countdownSecs = noCountdown;
     for (int i = 0; i < 3; ++i) {
         Condition &c = m_conditions[i];
@@ -58,22 +63,31 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
             c.requested = false;
             continue;
         }
-        if (rules[i].minutes == 0) {
-            if (confirmed[i])
-                ++tick.shutdownRequests;
+        active = true;
+        const int delay = rules[i].minutes * 60;
+        if (delay != c.delay) {
+            c.delay = delay;
+            c.requested = false;
+        }
+        if (delay == 0) {
+            if (confirmed[i]) {
+                due = true;
+                expired |= !c.requested;
+                c.requested = true;
+            }
             continue;
         }
         const QString text = QCoreApplication::translate("MainWindow", rules[i].text);
         tick.alarmText += text + QLatin1Char('\n');
         if (c.elapsed == 0)
             tick.countdownsStarted << text;
-        const int delay = rules[i].minutes * 60;
         c.secs = std::max(0, delay - c.elapsed);
         ++c.elapsed;
         // ">=" so that a delay shortened below the count already reached still
         // requests, on the first tick after the change.
-        if (!c.requested && c.elapsed >= delay && confirmed[i]) {
-            ++tick.shutdownRequests;
+        if (c.elapsed >= delay && confirmed[i]) {
+            due = true;
+            expired |= !c.requested;
             c.requested = true;
         }
         // After the request the display rests at 00:00:00 while the condition lasts.
@@ -83,14 +97,27 @@ CountdownTick Countdown::evaluateConditions(const UpsStatusSnapshot &status, con
         m_countdownSecs = std::min(m_countdownSecs, c.secs);
     }
 
+    if (!active)
+        m_passDone = false;
+    if (!due)
+        m_answer = Answer::None;
+    ++m_ticksSinceAnswer;
+    tick.requestShutdown = expired || (m_answer == Answer::Refused && m_ticksSinceAnswer >= retryTicks);
+    if (tick.requestShutdown) {
+        tick.runPass = !m_passDone;
+        m_passDone = true;
+    }
+
     if (!p.Utility_para && !p.Bat_para && !p.UPS_para)
         tick.display = CountdownDisplay::Hidden;
+    else if (m_answer == Answer::Refused && !tick.requestShutdown)
+        tick.display = CountdownDisplay::Refused;
     else if (!counting)
         tick.display = CountdownDisplay::Idle;
     else
         tick.display = CountdownDisplay::Counting;
 
-    if (tick.display != CountdownDisplay::Counting) {
+    if (!counting) {
         tick.popup = PopupAction::Close;
         popupClosed();
         return tick;
@@ -109,11 +136,20 @@ CountdownTick Countdown::preview(const UpsStatusSnapshot &status, const Params &
 {
     Countdown copy(*this);
     CountdownTick tick = copy.evaluateConditions(status, p);
-    tick.shutdownRequests = 0;
+    tick.requestShutdown = false;
+    tick.runPass = false;
     tick.countdownsStarted.clear();
     tick.popup = PopupAction::None;
     tick.startExternalProgram = false;
     return tick;
+}
+
+void Countdown::powerOffAnswered(bool accepted, CountdownTick &tick)
+{
+    m_answer = accepted ? Answer::Accepted : Answer::Refused;
+    m_ticksSinceAnswer = 0;
+    if (!accepted)
+        tick.display = CountdownDisplay::Refused;
 }
 
 PopupAction Countdown::popupAction(const Params &p)

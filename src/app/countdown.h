@@ -12,9 +12,10 @@ constexpr int noCountdown = 60000;
 
 enum class CountdownDisplay
 {
-    Hidden,  // no condition switched on: the status-bar label is hidden
-    Idle,    // nothing counts: "Countdown of Shotdown:NO" in dark green
-    Counting // red countdown of countdownSecs
+    Hidden,   // no condition switched on: the status-bar label is hidden
+    Idle,     // nothing counts: "Countdown of Shotdown:NO" in dark green
+    Counting, // red countdown of countdownSecs
+    Refused   // a power-off that is due was refused: red "Shutdown refused"
 };
 
 enum class PopupAction
@@ -25,12 +26,17 @@ enum class PopupAction
     Refresh
 };
 
-// What one tick of the countdown asks the main window to do, in this order:
-// call shutdownSystem shutdownRequests times, then update the display, the
-// popup and start the external program.
+// What one tick of the countdown asks the main window to do, in this order: ask
+// for the power-off (and report the answer with powerOffAnswered), then update the
+// display, the popup and start the external program.
 struct CountdownTick
 {
-    int shutdownRequests = 0;
+    // A condition reached its delay, or a refused power-off is due again; at most
+    // one request a tick.
+    bool requestShutdown = false;
+    // The request is the first of this run of the conditions: the pre-shutdown pass
+    // comes before it. Retries never close the applications again.
+    bool runPass = false;
     CountdownDisplay display = CountdownDisplay::Hidden;
     int countdownSecs = 0;
     QString alarmText;
@@ -52,6 +58,11 @@ public:
     // What a tick would show now, for a status that changed between ticks; nothing
     // is counted, requested, started or popped up.
     CountdownTick preview(const UpsStatusSnapshot &status, const Params &p) const;
+    // The answer to this tick's request. After a refusal the request is made again
+    // every retryTicks while a condition stays at or past its delay, and the display
+    // reads "Shutdown refused"; after an acceptance only a new expiry asks again.
+    void powerOffAnswered(bool accepted, CountdownTick &tick);
+    static constexpr int retryTicks = 60;
 
     // The user closed the popup (ShowMessageClicked).
     void popupDismissed();
@@ -75,8 +86,16 @@ private:
     {
         int elapsed = 0;
         int secs = noCountdown;
-        // The request of this run of the condition has been made.
+        // The request of this run of the condition has been made, for this delay: a
+        // delay changed in the settings is a new expiry for the same count.
         bool requested = false;
+        int delay = -1;
+    };
+    enum class Answer
+    {
+        None,
+        Accepted,
+        Refused
     };
 
     PopupAction popupAction(const Params &p);
@@ -87,4 +106,9 @@ private:
     bool m_popupShown = false;
     bool m_popupAcknowledged = false;
     bool m_externalProgramPending = true;
+    // Since the last tick on which no condition was active.
+    bool m_passDone = false;
+    // The last answer while a condition has been due, and the ticks since.
+    Answer m_answer = Answer::None;
+    int m_ticksSinceAnswer = 0;
 };

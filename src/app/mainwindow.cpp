@@ -8,13 +8,14 @@
 #include "model/logevent.h"
 #include "model/statusview.h"
 #include "model/upsstatus.h"
-#include "platform/accessibility.h"
 #include "platform/desktopautomation.h"
 #include "platform/desktopnotifier.h"
 #include "platform/poweroff.h"
+#include "platform/shutdowninhibitor.h"
+#include "platform/signalwatcher.h"
 #include "platform/trayhostwatcher.h"
 #include "shutdown/closedialog.h"
-#include "shutdown/shutdownsequence.h"
+#include "shutdown/opendocumentsaver.h"
 #include "shutdown/smarthomemsg.h"
 #include "snmp/snmpengine.h"
 #include "snmp/usmusers.h"
@@ -33,6 +34,8 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
+#include <csignal>
+#include <cstdio>
 
 namespace {
 const QString whiteBackground = QStringLiteral("background-color: rgb(255, 255, 255);");
@@ -70,10 +73,20 @@ MainWindow::MainWindow(QWidget *parent)
     connect(logDialog.get(), &LogDialog::cleanLog, this, &MainWindow::logClickSlots);
     connect(this, &MainWindow::refreshLog, logDialog.get(), &LogDialog::insertLog);
     connect(ui->bt_log, &BtnWidget::clicked, this, &MainWindow::bt_log_clicked);
-    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), createDesktopAutomation());
+    desktop = createDesktopAutomation();
+    saver = std::make_unique<OpenDocumentSaver>(*desktop);
+    shutdownSequence = std::make_unique<ShutdownSequence>(createPowerOff(), [this] { saver->closeApplications(); });
     // Applications expose their dialogs only when accessibility is on as they start.
     if (params.exte_save)
-        enableDesktopAccessibility();
+        accessibility.switchOn();
+
+    // A logout, a shutdown by someone else, Ctrl-C: the end of the session, not a
+    // question to the user.
+    auto *watcher = new SignalWatcher({SIGTERM, SIGINT, SIGHUP}, this);
+    connect(watcher, &SignalWatcher::received, this, &MainWindow::endOnSignal);
+    shutdownInhibitor = new ShutdownInhibitor(
+        QStringLiteral("Voltiguard"), QStringLiteral("Writing the UPS event log before the machine goes down"), this);
+    connect(shutdownInhibitor, &ShutdownInhibitor::prepareForShutdown, this, &MainWindow::prepareForShutdown);
 }
 
 MainWindow::~MainWindow()
@@ -81,7 +94,27 @@ MainWindow::~MainWindow()
     pollThread.stop();
     pollThread.exit(0);
     pollThread.wait();
+    // What the polling thread queued after the last tick.
+    QString ip;
+    {
+        QReadLocker locker(&snmpParamLock);
+        ip = params.ip;
+    }
+    writePendingEvents(ip);
     releaseSnmpSession();
+}
+
+void MainWindow::endOnSignal(int signalNumber)
+{
+    Q_UNUSED(signalNumber);
+    // Ends modal dialogs' loops too; the destructor stops polling and writes the log.
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::prepareForShutdown()
+{
+    flushPendingEvents();
+    shutdownInhibitor->release();
 }
 
 void MainWindow::initialise()
@@ -340,9 +373,16 @@ void MainWindow::statusChangedSlot()
 
 void MainWindow::evaluateConditions()
 {
-    const CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
-    for (int i = 0; i < tick.shutdownRequests; ++i)
-        shutdownSystem();
+    CountdownTick tick = countdown.evaluateConditions(upsStatus.snapshot(), params);
+    if (tick.requestShutdown) {
+        const ShutdownResult result = shutdownSystem(tick.runPass);
+        countdown.powerOffAnswered(result.powerOff.accepted, tick);
+        if (!result.powerOff.accepted) {
+            std::fprintf(stderr, "voltiguard: the power-off was refused: %s; asking again in %d s\n",
+                         qPrintable(result.powerOff.reason), Countdown::retryTicks);
+        }
+        showFlushed(result.flushed, result.powerOff.reason);
+    }
     updateCountdownDisplay(tick);
     if (params.Notify_para) {
         for (const QString &condition : tick.countdownsStarted)
@@ -354,7 +394,7 @@ void MainWindow::showCountdownLabel(const CountdownTick &tick)
 {
     countdownLabel->setVisible(tick.display != CountdownDisplay::Hidden);
     countdownLabel->setText(tick.labelText());
-    setTextColour(countdownLabel, tick.display == CountdownDisplay::Counting ? Qt::red : Qt::darkGreen);
+    setTextColour(countdownLabel, tick.display == CountdownDisplay::Idle ? Qt::darkGreen : Qt::red);
 }
 
 void MainWindow::updateCountdownDisplay(const CountdownTick &tick)
@@ -406,9 +446,9 @@ void MainWindow::ShowMessageClicked()
     countdown.popupDismissed();
 }
 
-bool MainWindow::shutdownSystem()
+ShutdownResult MainWindow::shutdownSystem(bool runPass)
 {
-    return shutdownSequence->shutdownSystem();
+    return shutdownSequence->shutdownSystem(runPass);
 }
 
 void MainWindow::bt_set_clicked()
@@ -455,7 +495,7 @@ void MainWindow::bt_set_clicked()
     saveParams();
     // Document saving switched on now reaches the applications started from here on.
     if (params.exte_save)
-        enableDesktopAccessibility();
+        accessibility.switchOn();
 }
 
 void MainWindow::bt_close_clicked()
@@ -474,23 +514,32 @@ void MainWindow::flushPendingEvents()
         QReadLocker locker(&snmpParamLock);
         ip = params.ip;
     }
-    const std::optional<FlushResult> flushed = writePendingEvents(ip);
+    showFlushed(writePendingEvents(ip));
+}
+
+void MainWindow::showFlushed(const std::optional<FlushResult> &flushed, const QString &refusal)
+{
     if (!flushed)
         return;
-    notifyEvents(flushed->events);
+    notifyEvents(flushed->events, refusal);
     if (flushed->newest)
         fillRecentModel(*flushed->newest, tr("IP"));
     if (logDialogOpen)
         emit refreshLog();
 }
 
-void MainWindow::notifyEvents(const QList<LogEvent> &events)
+void MainWindow::notifyEvents(const QList<LogEvent> &events, const QString &refusal)
 {
     if (!params.Notify_para)
         return;
-    for (const LogEvent &event : events)
-        notifier->notify(appTitle, eventText(event.id),
+    for (const LogEvent &event : events) {
+        QString body = eventText(event.id);
+        // The administrator has to act on the reason: name it.
+        if (event.id == ShutdownFailed && !refusal.isEmpty())
+            body += QLatin1Char('\n') + refusal;
+        notifier->notify(appTitle, body,
                          eventIsCritical(event.id) ? NotificationUrgency::Critical : NotificationUrgency::Normal);
+    }
 }
 
 void MainWindow::logClickSlots()

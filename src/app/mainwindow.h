@@ -5,6 +5,8 @@
 
 #include "model/logevent.h"
 #include "model/statusview.h"
+#include "platform/accessibility.h"
+#include "shutdown/shutdownsequence.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -20,8 +22,10 @@ class QStandardItemModel;
 class QAction;
 class QMenu;
 class QTimer;
+class DesktopAutomation;
 class DesktopNotifier;
-class ShutdownSequence;
+class OpenDocumentSaver;
+class ShutdownInhibitor;
 class SmartHomeMsg;
 
 // The four times as the settings dialog saw them when it was last accepted.
@@ -77,9 +81,13 @@ private:
     void showCountdownLabel(const CountdownTick &tick);
     void showAlarmPopup(const CountdownTick &tick);
     void closeAlarmPopup();
-    bool shutdownSystem();
+    ShutdownResult shutdownSystem(bool runPass);
     void flushPendingEvents();
-    void notifyEvents(const QList<LogEvent> &events);
+    // refusal: the reason of a refused power-off among the events, for its notification.
+    void showFlushed(const std::optional<FlushResult> &flushed, const QString &refusal = QString());
+    void endOnSignal(int signalNumber);
+    void prepareForShutdown();
+    void notifyEvents(const QList<LogEvent> &events, const QString &refusal);
     void showClock(const QString &format);
     void fillRecentModel(const QList<LogRow> &rows, const QString &ipHeader);
 
@@ -104,7 +112,11 @@ private:
     std::unique_ptr<SmartHomeMsg> alarmPopup;
     bool timesSnapshotPending = true;
     TimesSnapshot timesSnapshot;
+    std::unique_ptr<DesktopAutomation> desktop;
+    std::unique_ptr<OpenDocumentSaver> saver;
     std::unique_ptr<ShutdownSequence> shutdownSequence;
+    AccessibilitySwitch accessibility;
+    ShutdownInhibitor *shutdownInhibitor = nullptr;
     QStandardItemModel *recentModel = nullptr;
     std::unique_ptr<LogDialog> logDialog;
     std::unique_ptr<DesktopNotifier> notifier;

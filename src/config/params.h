@@ -23,6 +23,9 @@ struct Params
     QString exte_param;
     int exte_time = 1;
     bool exte_save = false;
+    // Seconds the pre-shutdown pass may spend saving documents before it ends the
+    // applications still open.
+    int exte_save_budget = 180;
     int snmp_port_poll = 161;
     int snmp_port_trace = 162;
     int msgVersion = 2;
@@ -39,7 +42,27 @@ extern Params params;
 extern QReadWriteLock snmpParamLock;
 extern bool snmpParamsChanged;
 
+// A value of a parameter file that cannot be used: the key keeps its default. For
+// a problem of the file itself the key is empty.
+struct ParamProblem
+{
+    QString key;
+    QString value;
+    QString reason;
+};
+
 QString paramFilePath();
+// Reads the parameter file at `path` into `p`, each key checked on its own: a key
+// that is absent, or whose value does not parse as its type or lies outside its
+// range, keeps its default, and each such value is one problem. Only a regular file
+// under 1 MB is read; lines that would make Qt's reader lose the keys after them (a
+// section header without "]", an unbalanced quote, a trailing backslash) are left
+// out, so that the good keys survive.
+QList<ParamProblem> readParamFile(const QString &path, Params &p);
+// One line for a problem, naming the file, the key and the value.
+QString describeParamProblem(const QString &path, const ParamProblem &problem);
+bool isDottedIpv4(const QString &text);
+// Reads param.ini into params; every problem goes to standard error, one line each.
 void loadParams();
 void saveParams();
 void applyAutoStart();

@@ -3,6 +3,7 @@
 #include "config/datadir.h"
 #include "config/params.h"
 #include "config/properties.h"
+#include "shutdown/opendocumentsaver.h"
 #include "snmp/usmusers.h"
 #include "ui_settingsdialog.h"
 #include "widgets/filedialog.h"
@@ -16,14 +17,6 @@
 
 namespace {
 const QString defaultAgent = QStringLiteral("192.168.1.1");
-
-// Leading zeros are allowed ("010.001.1.1"), anything else outside dotted IPv4 is not.
-bool isDottedIpv4(const QString &text)
-{
-    static const QRegularExpression re(QRegularExpression::anchoredPattern(
-        QStringLiteral(R"(((25[0-5]|2[0-4]\d|[01]?\d\d?)\.){3}(25[0-5]|2[0-4]\d|[01]?\d\d?))")));
-    return re.match(text).hasMatch();
-}
 
 // Text that is not a number stores 0; the polling thread sends nothing to a port outside 1..65535.
 int portValue(const QString &text)
@@ -158,9 +151,17 @@ void SettingsDialog::on_checkBox_popup_clicked(bool checked)
 void SettingsDialog::storeSaveDirectory()
 {
     const QString dir = ui->directoryEdit->text();
-    QString stored;
-    if (!dir.isEmpty())
-        stored = QFileInfo(dir).isDir() ? dir : documentSaveDir();
+    QString stored = dir;
+    // A missing directory is created now; one that cannot be is replaced, and the
+    // user told so, rather than losing documents at shutdown.
+    if (!dir.isEmpty() && !prepareSaveDirectory(dir)) {
+        stored = defaultSaveDirectory();
+        QMessageBox box(
+            QMessageBox::Warning, tr("Warning"),
+            tr("The directory \"%1\" cannot be created. Documents will be saved in \"%2\".").arg(dir, stored),
+            QMessageBox::Ok, this);
+        MessageBox::exec(box);
+    }
     // param.ini holds credentials: never readable by others, also when created here.
     constexpr QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
     const QString path = paramFilePath();

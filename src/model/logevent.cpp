@@ -24,6 +24,7 @@ void buildEventTexts()
         QCoreApplication::translate("MainWindow", "Windows System Shutdown"),
         QCoreApplication::translate("MainWindow", "Linux System Shutdown"),
         QCoreApplication::translate("MainWindow", "Agent and UPS Connected"),
+        QCoreApplication::translate("MainWindow", "Shutdown Failed"),
     };
     appTitle = QCoreApplication::translate("MainWindow", "Voltiguard");
 }
@@ -43,6 +44,7 @@ bool eventIsCritical(int id)
     case UpsFail:
     case AgentUnconnected:
     case UpsUnconnected:
+    case ShutdownFailed:
         return true;
     default:
         return false;

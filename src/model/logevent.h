@@ -21,8 +21,10 @@ enum LogEventId
     WindowsSystemShutdown = 10,
     LinuxSystemShutdown = 11,
     AgentAndUpsConnected = 12,
+    // The power-off was refused or failed; an older build shows the number.
+    ShutdownFailed = 13,
 };
-constexpr int logEventIdCount = 13;
+constexpr int logEventIdCount = 14;
 
 struct LogEvent
 {

@@ -1,5 +1,7 @@
 #include "platform/desktopautomation.h"
 
+#include <chrono>
+
 bool DesktopAutomation::hasApplicationWindow(qint64 pid)
 {
     const QList<WindowInfo> windows = applicationWindows();
@@ -8,4 +10,10 @@ bool DesktopAutomation::hasApplicationWindow(qint64 pid)
             return true;
     }
     return false;
+}
+
+qint64 DesktopAutomation::clockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }

@@ -139,6 +139,9 @@ public:
     virtual std::unique_ptr<DesktopProcess> openProcess(qint64 pid) = 0;
     // The pass's fixed pauses; a test desktop lets its own clock run instead.
     virtual void pause(int ms) = 0;
+    // Milliseconds on the clock that pause() advances: a steady clock here, a test
+    // desktop's own clock there.
+    virtual qint64 clockMs();
 };
 
 // The desktop of this session: X11 and AT-SPI when the build has them and an X11

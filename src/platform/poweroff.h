@@ -1,14 +1,22 @@
 #pragma once
 
+#include <QString>
 #include <memory>
 
-// A forced power-off of the machine: one request, one success/failure answer.
+struct PowerOffResult
+{
+    bool accepted = false;
+    // Why the machine is not going down, in a few words for the log and the user;
+    // empty when accepted.
+    QString reason;
+};
+
+// A forced power-off of the machine: one request, one answer.
 class PowerOff
 {
 public:
     virtual ~PowerOff() = default;
-    // True when the system accepted the request; false, silently, on any failure.
-    virtual bool requestPowerOff() = 0;
+    virtual PowerOffResult requestPowerOff() = 0;
 };
 
 // systemd-logind on the D-Bus system bus (DBUS_SYSTEM_BUS_ADDRESS when set): the
@@ -18,7 +26,7 @@ class LogindPowerOff : public PowerOff
 {
 public:
     explicit LogindPowerOff(int callTimeoutMs = 10000) : m_callTimeoutMs(callTimeoutMs) {}
-    bool requestPowerOff() override;
+    PowerOffResult requestPowerOff() override;
 
 private:
     int m_callTimeoutMs;

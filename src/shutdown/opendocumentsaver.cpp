@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -58,6 +59,19 @@ UiElement newWindow(const QList<UiElement> &before, const QList<UiElement> &afte
 }
 } // namespace
 
+QString defaultSaveDirectory()
+{
+    return documentSaveDir();
+}
+
+bool prepareSaveDirectory(const QString &dir)
+{
+    if (!QDir().mkpath(dir))
+        return false;
+    const QFileInfo info(dir);
+    return info.isDir() && info.isWritable();
+}
+
 void Thread::run()
 {
     m_saver.m_lastRunSaved = m_saver.saverRun();
@@ -67,12 +81,15 @@ OpenDocumentSaver::OpenDocumentSaver(DesktopAutomation &desktop) : m_desktop(des
 
 OpenDocumentSaver::~OpenDocumentSaver()
 {
+    // Every desktop call is bounded, so a stopped run ends soon.
+    m_cancel = true;
     m_thread.wait();
 }
 
 void OpenDocumentSaver::closeApplications()
 {
     const QString time = timeText();
+    m_deadline = m_desktop.clockMs() + qint64(params.exte_save_budget) * 1000;
     m_desktop.pause(3000);
     // Enumerated afresh for every pass: the entries of an earlier pass are gone, and
     // their X11 ids may by now name unrelated windows.
@@ -110,9 +127,9 @@ void OpenDocumentSaver::closeWindow(WindowInfo window, int attempt)
         return;
     }
 
-    // A run given up on earlier still shares the target: no second one beside it.
-    if (m_thread.isRunning()) {
-        m_desktop.pause(1000);
+    const qint64 left = m_deadline - m_desktop.clockMs();
+    if (left <= 0) {
+        giveUp(window.handle);
         return;
     }
     // An application that keeps its window after one document asks about the
@@ -122,20 +139,33 @@ void OpenDocumentSaver::closeWindow(WindowInfo window, int attempt)
         m_desktop.pause(2000);
     }
     m_lastRunSaved = false;
+    m_cancel = false;
     m_thread.start();
-    if (!m_thread.wait(QDeadlineTimer(saverRunTimeoutMs))) {
-        m_desktop.pause(1000);
+    if (!m_thread.wait(QDeadlineTimer(qMin(left, qint64(saverRunTimeoutMs))))) {
+        // Stopped and joined: the next run must not share the target with it.
+        m_cancel = true;
+        m_thread.wait();
+        giveUp(window.handle);
         return;
     }
 
     m_desktop.pause(1000);
     if (!m_desktop.isWindowVisible(window.handle))
         return;
-    if (attempt + 1 <= 2 || (m_lastRunSaved && attempt + 1 < maxSaverRuns))
+    // Three runs, and more while each run still saves a document: the budget, not a
+    // count, bounds an editor with many documents.
+    if (attempt + 1 <= 2 || m_lastRunSaved)
         closeWindow(window, attempt + 1);
     else
         endTargetProcess(window.handle);
     m_desktop.pause(1000);
+}
+
+// The window still holds documents that there is no time left to save.
+void OpenDocumentSaver::giveUp(WindowHandle window)
+{
+    CloseFile::markLastClosedOutOfTime();
+    endTargetProcess(window);
 }
 
 bool OpenDocumentSaver::otherApplicationWindows(qint64 pid, WindowHandle except)
@@ -158,7 +188,7 @@ void OpenDocumentSaver::endTargetProcess(WindowHandle except)
 
 bool OpenDocumentSaver::saverRun()
 {
-    for (int round = 0; round < maxRounds; ++round) {
+    for (int round = 0; round < maxRounds && !m_cancel; ++round) {
         const Round r = saverRound();
         if (r != Round::Again)
             return r == Round::Saved;
@@ -186,6 +216,8 @@ OpenDocumentSaver::Round OpenDocumentSaver::saverRound()
             m_desktop.pressReturn(children.first());
     }
     m_desktop.pause(2000);
+    if (m_cancel)
+        return Round::Done;
 
     UiElement dialog;
     for (const UiElement &d : m_desktop.dialogWindows(pid)) {
@@ -205,16 +237,19 @@ OpenDocumentSaver::Round OpenDocumentSaver::saverRound()
         return Round::Again;
     const UiElement field = fields.first();
 
-    const QString directory = saveDirectory();
+    const SaveDirectory directory = saveDirectory();
     ++m_backupIndex;
-    const QString name = directory + QStringLiteral("/backup%1_%2")
-                                         .arg(m_backupIndex)
-                                         .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")));
+    const QString name =
+        directory.path + QStringLiteral("/backup%1_%2")
+                             .arg(m_backupIndex)
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss")));
     m_desktop.typeText(field, name);
     if (m_desktop.text(field) != name)
         m_desktop.setText(field, name);
     // GTK drops a confirmation that follows the new text too closely.
     m_desktop.pause(300);
+    if (m_cancel)
+        return Round::Done;
 
     const QList<UiElement> before = m_desktop.dialogWindows(pid);
     const UiElement confirm = chooseButton(m_desktop.buttons(dialog));
@@ -233,9 +268,12 @@ OpenDocumentSaver::Round OpenDocumentSaver::saverRound()
         }
     }
 
-    // The window's title, not the file name, whether or not the dialog took the name.
-    CloseFile::addSaved(m_target.window.title);
-    return m_desktop.isShowing(dialog) ? Round::Done : Round::Saved;
+    // Saved only when the file is there: a dialog that took the name proves nothing.
+    const bool dialogGone = !m_desktop.isShowing(dialog);
+    const QString file = savedFile(name, dialogGone);
+    if (!file.isEmpty())
+        CloseFile::addSaved(m_target.window.title, file, directory.unavailable);
+    return dialogGone ? Round::Saved : Round::Done;
 }
 
 void OpenDocumentSaver::answerAlert(const UiElement &alert)
@@ -247,11 +285,34 @@ void OpenDocumentSaver::answerAlert(const UiElement &alert)
         m_desktop.press(button);
 }
 
-QString OpenDocumentSaver::saveDirectory() const
+OpenDocumentSaver::SaveDirectory OpenDocumentSaver::saveDirectory() const
 {
     const QSettings settings(paramFilePath(), QSettings::IniFormat);
     const QString dir = settings.value(QStringLiteral("dir")).toString();
-    if (!dir.isEmpty())
-        return dir;
-    return documentSaveDir();
+    // A missing directory (a typo, an unplugged stick) is created; one that cannot be
+    // is replaced, so that the document is not lost.
+    if (!dir.isEmpty() && prepareSaveDirectory(dir))
+        return {dir, QString()};
+    const QString fallback = defaultSaveDirectory();
+    prepareSaveDirectory(fallback);
+    return {fallback, dir};
+}
+
+QString OpenDocumentSaver::savedFile(const QString &name, bool dialogGone)
+{
+    // Writing may still go on after the dialog has closed.
+    for (int wait = 0;; ++wait) {
+        const QFileInfo wanted(name);
+        if (wanted.exists() && wanted.size() > 0)
+            return name;
+        const QFileInfoList withExtension =
+            wanted.dir().entryInfoList({wanted.fileName() + QStringLiteral(".*")}, QDir::Files | QDir::Hidden);
+        for (const QFileInfo &f : withExtension) {
+            if (f.size() > 0)
+                return f.filePath();
+        }
+        if (!dialogGone || wait == 6 || m_cancel)
+            return QString();
+        m_desktop.pause(500);
+    }
 }

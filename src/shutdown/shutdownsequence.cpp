@@ -2,18 +2,32 @@
 
 #include "config/params.h"
 #include "model/logevent.h"
+#include "shutdown/closefile.h"
 
-ShutdownSequence::ShutdownSequence(std::unique_ptr<PowerOff> powerOff, std::unique_ptr<DesktopAutomation> desktop)
-    : m_powerOff(std::move(powerOff)), m_desktop(std::move(desktop)), m_saver(*m_desktop)
+ShutdownSequence::ShutdownSequence(std::unique_ptr<PowerOff> powerOff, PrePass prePass)
+    : m_powerOff(std::move(powerOff)), m_prePass(std::move(prePass))
 {
 }
 
-bool ShutdownSequence::shutdownSystem()
+ShutdownResult ShutdownSequence::shutdownSystem(bool runPass)
 {
-    if (params.exte_save)
-        m_saver.closeApplications();
-    if (!m_powerOff->requestPowerOff())
-        return false;
-    queueEvents({LogEvent{timeText(), LinuxSystemShutdown}});
-    return true;
+    if (runPass) {
+        m_passTime.clear();
+        if (params.exte_save && m_prePass) {
+            m_prePass();
+            m_passTime = CloseFile::read().time;
+        }
+    }
+    ShutdownResult result;
+    result.powerOff = m_powerOff->requestPowerOff();
+    queueEvents({LogEvent{timeText(), result.powerOff.accepted ? LinuxSystemShutdown : ShutdownFailed}});
+    QString ip;
+    {
+        QReadLocker locker(&snmpParamLock);
+        ip = params.ip;
+    }
+    result.flushed = writePendingEvents(ip);
+    if (!m_passTime.isEmpty())
+        CloseFile::setPowerOff(m_passTime, result.powerOff.accepted, result.powerOff.reason);
+    return result;
 }

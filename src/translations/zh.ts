@@ -57,6 +57,22 @@
 <context>
     <name>CloseDialog</name>
     <message>
+        <source>power-off refused</source>
+        <translation>关机被拒绝</translation>
+    </message>
+    <message>
+        <source>%1: not saved (time budget)</source>
+        <translation>%1：未保存（时间预算已用完）</translation>
+    </message>
+    <message>
+        <source>%1 (saved as %2: %3 could not be created)</source>
+        <translation>%1（已保存为 %2：无法创建 %3）</translation>
+    </message>
+    <message>
+        <source>%1 (saved as %2)</source>
+        <translation>%1（已保存为 %2）</translation>
+    </message>
+    <message>
         <source>Dialog</source>
         <translation type="unfinished"></translation>
     </message>
@@ -175,6 +191,14 @@
 </context>
 <context>
     <name>MainWindow</name>
+    <message>
+        <source>Shutdown refused</source>
+        <translation>关机被拒绝</translation>
+    </message>
+    <message>
+        <source>Shutdown Failed</source>
+        <translation>关机失败</translation>
+    </message>
     <message>
         <source>,Agent Lost Connect!</source>
         <translation>,Agent失去连接!</translation>
@@ -515,6 +539,10 @@
 </context>
 <context>
     <name>SettingsDialog</name>
+    <message>
+        <source>The directory &quot;%1&quot; cannot be created. Documents will be saved in &quot;%2&quot;.</source>
+        <translation>无法创建目录“%1”。文档将保存在“%2”。</translation>
+    </message>
     <message>
         <source>161</source>
         <translation type="unfinished"></translation>

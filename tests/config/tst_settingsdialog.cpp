@@ -429,25 +429,28 @@ void TestSettingsDialog::versionChoice()
 
 void TestSettingsDialog::saveDirectory_data()
 {
-    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("typed"); // "<new>": a missing directory that can be created
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("warned");
 
     const QString existing = QDir::tempPath();
-    QTest::newRow("existing directory") << existing << "127.0.0.1" << existing;
-    QTest::newRow("missing directory stores Temp") << "/nonexistent/voltiguard"
-                                                   << "127.0.0.1"
-                                                   << "<Temp>";
-    QTest::newRow("missing directory, OK refused") << "/nonexistent/voltiguard"
-                                                   << "1.2.3"
-                                                   << "<Temp>";
-    QTest::newRow("existing directory, OK refused") << existing << "" << existing;
+    const QString impossible = "/etc/hostname/saved";
+    QTest::newRow("existing directory") << existing << "127.0.0.1" << existing << false;
+    QTest::newRow("missing directory is created") << "<new>"
+                                                  << "127.0.0.1"
+                                                  << "<new>" << false;
+    QTest::newRow("cannot be created: Temp, and a warning") << impossible << "127.0.0.1"
+                                                            << "<Temp>" << true;
+    QTest::newRow("cannot be created, OK refused") << impossible << "1.2.3"
+                                                   << "<Temp>" << true;
+    QTest::newRow("existing directory, OK refused") << existing << "" << existing << false;
     QTest::newRow("a file is not a directory") << "/etc/hostname"
                                                << "127.0.0.1"
-                                               << "<Temp>";
+                                               << "<Temp>" << true;
     QTest::newRow("empty") << ""
                            << "127.0.0.1"
-                           << "";
+                           << "" << false;
 }
 
 void TestSettingsDialog::saveDirectory()
@@ -455,8 +458,10 @@ void TestSettingsDialog::saveDirectory()
     QFETCH(QString, typed);
     QFETCH(QString, ip);
     QFETCH(QString, stored);
-    if (stored == QLatin1String("<Temp>"))
-        stored = documentSaveDir();
+    QFETCH(bool, warned);
+    const QString created = m_data->file("stick/backups");
+    typed.replace("<new>", created);
+    stored.replace("<new>", created).replace("<Temp>", documentSaveDir());
 
     QSettings(paramFilePath(), QSettings::IniFormat).setValue("dir", "/previous");
     params.exte_save = true;
@@ -465,10 +470,14 @@ void TestSettingsDialog::saveDirectory()
     setText(d.w<QLineEdit>("directoryEdit"), typed);
     d.page(0);
     setText(d.w<QLineEdit>("lineEdit_ip"), ip);
-    MessageBox::setNextAnswer(QMessageBox::Ok);
+    MessageBox::shownBoxes().clear();
+    for (int box = 0; box < int(warned) + int(ip != "127.0.0.1"); ++box)
+        MessageBox::setNextAnswer(QMessageBox::Ok);
     d.ok();
     QCOMPARE(QSettings(paramFilePath(), QSettings::IniFormat).value("dir").toString(), stored);
     QCOMPARE(QFile::permissions(paramFilePath()) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    QCOMPARE(!MessageBox::shownBoxes().isEmpty() && MessageBox::shownBoxes().first().text.contains(typed), warned);
+    QCOMPARE(QFileInfo(created).isDir(), typed == created);
 }
 
 void TestSettingsDialog::securityNames_data()

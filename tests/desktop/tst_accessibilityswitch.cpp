@@ -1,5 +1,6 @@
 // With "exte_save" on, the real binary switches the desktop's accessibility on as
-// it starts, so that applications started afterwards expose their dialogs.
+// it starts, so that applications started afterwards expose their dialogs, and puts
+// the user's setting back when it ends (here on SIGTERM, as at a logout).
 #include "binaryrun.h"
 #include "desktopsession.h"
 #include "platform/desktopautomation.h"
@@ -49,6 +50,8 @@ void TestAccessibilitySwitch::switchesOnWithSaving()
         15000));
     QCOMPARE(session.accessibilityEnabled(), std::optional<bool>(save));
     run.stop();
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(session.accessibilityEnabled(), std::optional<bool>(false));
 }
 
 QTEST_GUILESS_MAIN(TestAccessibilitySwitch)

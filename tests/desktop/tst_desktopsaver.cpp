@@ -75,6 +75,7 @@ private slots:
     void cleanup();
     void savesEveryDocument();
     void endsWhatDoesNotClose();
+    void saveDirectoryThatCannotBeCreated();
 
 private:
     WindowHandle windowOf(qint64 pid, const QString &title = {});
@@ -261,6 +262,32 @@ void TestDesktopSaver::endsWhatDoesNotClose()
     QCOMPARE(record.closed, (QStringList{handled.at(0).title, handled.at(1).title}));
     QVERIFY(record.saved.isEmpty());
     QVERIFY(QDir(m_saveDir).entryList(QDir::Files).isEmpty());
+}
+
+// "dir" names a directory that cannot be created (an unplugged stick): the document
+// goes to Temp in the data directory, and the record names the file and says why.
+void TestDesktopSaver::saveDirectoryThatCannotBeCreated()
+{
+    const QString unplugged = QStringLiteral("/etc/hostname/usb-stick");
+    m_data->writeParams({{QStringLiteral("dir"), unplugged}});
+    const qint64 editor =
+        m_session->launch(editorPath(), {QStringLiteral("--caption"), QStringLiteral("Report"),
+                                         QStringLiteral("--text"), QStringLiteral("quarterly figures")});
+    const WindowHandle window = windowOf(editor);
+    QVERIFY(window);
+
+    qint64 passMs = 0;
+    QCOMPARE(runPass({window}, &passMs).size(), 1);
+
+    const QString temp = m_data->file(QStringLiteral("Temp"));
+    const QStringList files = QDir(temp).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(contentsOf(QDir(temp).filePath(files.first())), QStringLiteral("quarterly figures"));
+    const CloseFile::Record record = CloseFile::read();
+    QCOMPARE(record.saved, QStringList{"Report"});
+    QCOMPARE(record.savedFiles, QStringList{QDir(temp).filePath(files.first())});
+    QCOMPARE(record.savedUnavailableDirs, QStringList{unplugged});
+    QVERIFY(DesktopSession::waitFor([&] { return m_session->hasEnded(editor); }, 3000));
 }
 
 QTEST_GUILESS_MAIN(TestDesktopSaver)

@@ -722,7 +722,7 @@ void TestLogDialog::badFilesNeverBreakTheWindows_data()
     QTest::newRow("garbage bytes") << "garbage" << QStringList();
     QTest::newRow("truncated database") << "truncated" << QStringList();
     QTest::newRow("table without the ip column") << "shape" << QStringList();
-    QTest::newRow("ids outside the events") << "ids" << QStringList({"13", "-1", "abc", "", "999"});
+    QTest::newRow("ids outside the events") << "ids" << QStringList({"14", "-1", "abc", "", "999"});
 }
 
 void TestLogDialog::badFilesNeverBreakTheWindows()
@@ -744,7 +744,7 @@ void TestLogDialog::badFilesNeverBreakTheWindows()
                    {"2024-01-01 00:00:02", "127.0.0.1", QString(), {}},
                    {"2024-01-01 00:00:03", "127.0.0.1", "abc", {}},
                    {"2024-01-01 00:00:04", "127.0.0.1", "-1", {}},
-                   {"2024-01-01 00:00:05", "127.0.0.1", "13", {}}});
+                   {"2024-01-01 00:00:05", "127.0.0.1", "14", {}}});
     }
 
     MainWindow w;
@@ -762,7 +762,7 @@ void TestLogDialog::badFilesNeverBreakTheWindows()
         table->scrollToBottom();
         QCoreApplication::processEvents();
         if (kind == "ids")
-            QCOMPARE(column(table->model(), 2), QStringList({"13", "-1", "abc", "", "999", "Utility Fail"}));
+            QCOMPARE(column(table->model(), 2), QStringList({"14", "-1", "abc", "", "999", "Utility Fail"}));
         else if (kind != "truncated")
             QCOMPARE(table->model()->rowCount(), 0);
         const QString csv = m_dir->file("bad.csv");

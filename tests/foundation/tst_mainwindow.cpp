@@ -80,6 +80,9 @@ private slots:
             << QVariantMap() << int(AgentAndUpsConnected) << "Agent and UPS Connected" << 1;
         QTest::newRow("countdown start is critical")
             << QVariantMap{{"Utility_para", true}} << -1 << "Utility Fail\nCountdown of Shutdown:00:10:00" << 2;
+        QTest::newRow("refused power-off is critical, with its reason")
+            << QVariantMap{{"Utility_para", true}, {"Utility_time", 0}} << -1
+            << "Shutdown Failed\nthe D-Bus system bus cannot be reached" << 2;
         QTest::newRow("switched off in the settings")
             << QVariantMap{{"Notify_para", false}, {"Utility_para", true}} << int(UtilityFail) << "Utility Fail" << -1;
     }
@@ -108,8 +111,9 @@ private slots:
         }
         w.timerslots();
 
-        const QRegularExpression sent(
-            QStringLiteral("\"%1\" \\[\\] \\{[^}]*\"urgency\": %2").arg(QRegularExpression::escape(body)).arg(urgency));
+        const QRegularExpression sent(QStringLiteral("\"%1[^\"]*\" \\[\\] \\{[^}]*\"urgency\": %2")
+                                          .arg(QRegularExpression::escape(body))
+                                          .arg(urgency));
         QString text;
         auto arrived = [&] {
             text += QString::fromUtf8(log.readAll());
@@ -122,6 +126,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
+    // A row powers off: towards no bus at all, whatever the environment says.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/voltiguard-test-guard");
     QTemporaryDir dir;
     QProcess bus;
     QProcess server;

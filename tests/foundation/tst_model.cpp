@@ -231,7 +231,8 @@ private slots:
         QCOMPARE(eventTexts.size(), logEventIdCount);
         QCOMPARE(eventText(LinuxSystemShutdown), QString("Linux System Shutdown"));
         QCOMPARE(eventText(AgentAndUpsConnected), QString("Agent and UPS Connected"));
-        QCOMPARE(eventText(13), QString("13"));
+        QCOMPARE(eventText(ShutdownFailed), QString("Shutdown Failed"));
+        QCOMPARE(eventText(14), QString("14"));
         QCOMPARE(eventText(-1), QString("-1"));
         QCOMPARE(appTitle, QString("Voltiguard"));
     }

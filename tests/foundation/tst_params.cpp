@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 class TestParams : public QObject
 {
@@ -40,6 +41,7 @@ private slots:
         QCOMPARE(p.exte_param, QString());
         QCOMPARE(p.exte_time, 1);
         QVERIFY(!p.exte_save);
+        QCOMPARE(p.exte_save_budget, 180);
         QCOMPARE(p.securityLevel, 0);
         QVERIFY(p.securityName.isEmpty() && p.contexName.isEmpty() && p.contexEngineID.isEmpty());
         QVERIFY(!QFile::exists(dir.file("param.ini")));
@@ -61,6 +63,7 @@ private slots:
         p.exte_param = "/opt/my tools/\"pre\" shutdown;$(x).sh";
         p.exte_time = 2;
         p.exte_save = true;
+        p.exte_save_budget = 600;
         p.snmp_port_poll = 1161;
         p.snmp_port_trace = 11162;
         p.msgVersion = 3;
@@ -94,6 +97,7 @@ private slots:
         QCOMPARE(p.exte_param, saved.exte_param);
         QCOMPARE(p.exte_time, saved.exte_time);
         QCOMPARE(p.exte_save, saved.exte_save);
+        QCOMPARE(p.exte_save_budget, saved.exte_save_budget);
         QCOMPARE(p.snmp_port_poll, saved.snmp_port_poll);
         QCOMPARE(p.snmp_port_trace, saved.snmp_port_trace);
         QCOMPARE(p.msgVersion, saved.msgVersion);
@@ -116,39 +120,71 @@ private slots:
         QCOMPARE(s.value("securityName").toString(), QString("utw"));
     }
 
-    void unreadableValues_data()
+    // Each value is checked on its own: one that does not parse or is out of range
+    // keeps its key's default and is named as a problem; the other keys survive.
+    void badValues_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("non-numeric time") << QByteArray("[General]\nUtility_time=abc\n");
-        QTest::newRow("binary bytes") << QByteArray("\x00\xff\xfe[General]\nUtility_time=\x01\x02\n\x00\x00", 28);
-        QTest::newRow("garbage lines") << QByteArray("=\n[[[\nUtility_time\n==abc\n\\\\\\\n");
+        QTest::addColumn<QByteArray>("content"); // "<fifo>": a FIFO; "<big>": 1.5 MB of comments and a key
+        QTest::addColumn<QStringList>("loaded"); // "key=value" as saveParams then writes it
+        QTest::addColumn<QStringList>("problems");
+
+        const QByteArray good = "ip=127.0.0.1\nUtility_time=3\n";
+        QTest::newRow("a unit after the minutes")
+            << QByteArray("[General]\nUtility_time=10min\nip=127.0.0.1\n")
+            << QStringList{"Utility_time=10", "ip=127.0.0.1"} << QStringList{"Utility_time"};
+        QTest::newRow("no for a switch") << QByteArray("[General]\nUPS_para=no\nBat_para=1\n")
+                                         << QStringList{"UPS_para=false", "Bat_para=true"} << QStringList{"UPS_para"};
+        QTest::newRow("unbalanced quote")
+            << "[General]\nexte_param=\"/opt/pre\n" + good
+            << QStringList{"ip=127.0.0.1", "Utility_time=3", "exte_param="} << QStringList{"exte_param"};
+        QTest::newRow("stray bracket") << "[General]\n[\n" + good << QStringList{"ip=127.0.0.1", "Utility_time=3"}
+                                       << QStringList{""};
+        QTest::newRow("trailing backslash")
+            << "[General]\nsnmp_community=pub\\\n" + good << QStringList{"ip=127.0.0.1", "snmp_community=public"}
+            << QStringList{"snmp_community"};
+        QTest::newRow("out of range") << QByteArray("snmp_port_poll=70000\nmsgVersion=4\nBat_time=-1\nretries=5\n")
+                                      << QStringList{"snmp_port_poll=161", "msgVersion=2", "Bat_time=10", "retries=5"}
+                                      << QStringList{"Bat_time", "snmp_port_poll", "msgVersion"};
+        QTest::newRow("not an address") << QByteArray("ip=ups.example\n") << QStringList{"ip=192.168.1.1"}
+                                        << QStringList{"ip"};
+        QTest::newRow("unquoted comma") << QByteArray("exte_param=/opt/a,b\n") << QStringList{"exte_param="}
+                                        << QStringList{"exte_param"};
+        QTest::newRow("binary bytes") << QByteArray("\x00\xff\xfe[General]\nUtility_time=\x01\x02\n\x00\x00", 28)
+                                      << QStringList{"Utility_time=10", "ip=192.168.1.1"}
+                                      << QStringList{"Utility_time"};
+        QTest::newRow("a FIFO is not read") << QByteArray("<fifo>") << QStringList{"ip=192.168.1.1"} << QStringList{""};
+        QTest::newRow("1 MB or larger is not read")
+            << QByteArray("<big>") << QStringList{"ip=192.168.1.1"} << QStringList{""};
     }
 
-    void unreadableValues()
+    void badValues()
     {
         QFETCH(QByteArray, content);
+        QFETCH(QStringList, loaded);
+        QFETCH(QStringList, problems);
         TempDataDir dir;
-        QFile f(dir.file("param.ini"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
-        loadParams();
-        QVERIFY(params.Utility_time == 0 || params.Utility_time == 10);
-        QCOMPARE(params.snmp_port_poll, 161);
-        QCOMPARE(params.ip, QString("192.168.1.1"));
-    }
+        const QString path = dir.file("param.ini");
+        if (content == "<fifo>") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            if (content == "<big>")
+                content = QByteArray(1536 * 1024, ';').replace(1023, 1, "\n") + "\nip=127.0.0.1\n";
+            f.write(content);
+        }
+        QStringList reported;
+        for (const ParamProblem &p : readParamFile(path, params)) {
+            reported << p.key;
+            QVERIFY(describeParamProblem(path, p).startsWith(path + ": "));
+        }
+        QCOMPARE(reported, problems);
 
-    void nonNumericIntegerIsZero()
-    {
-        TempDataDir dir;
-        QFile f(dir.file("param.ini"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[General]\nUtility_time=abc\nsnmp_port_poll=16x1\nAlarm_para=maybe\n");
-        f.close();
-        loadParams();
-        QCOMPARE(params.Utility_time, 0);
-        QCOMPARE(params.snmp_port_poll, 0);
-        QCOMPARE(params.Alarm_para, true);
+        QFile::remove(path);
+        saveParams();
+        const QSettings s(path, QSettings::IniFormat);
+        for (const QString &kv : loaded)
+            QCOMPARE(kv.section('=', 0, 0) + '=' + s.value(kv.section('=', 0, 0)).toString(), kv);
     }
 
     void scrambleVectors_data()

@@ -618,7 +618,7 @@ void ChineseUiTest::closeReportTexts()
     CloseFile::reset();
     CloseFile::setTime(QStringLiteral("2026-03-02 08:25:04"));
     CloseFile::addClosed(QStringLiteral("报告.odt - LibreOffice Writer"));
-    CloseFile::addSaved(QStringLiteral("报告.odt"));
+    CloseFile::addSaved(QStringLiteral("报告.odt"), QStringLiteral("/home/user/backup1_20260302-082510"));
     QString shown;
     QStringList tooNarrow;
     QVERIFY(inspectOnce<CloseDialog>([&] { m_window->bt_close_clicked(); },

@@ -53,6 +53,8 @@ const Entry table[] = {
     {"MainWindow", "Resume(&R)", "恢复(&R)"},
     {"MainWindow", "SNMP Create Fail!", nullptr},
     {"MainWindow", "Settings", "设置"},
+    {"MainWindow", "Shutdown Failed", "关机失败"},
+    {"MainWindow", "Shutdown refused", "关机被拒绝"},
     {"MainWindow", "State:", "状态:"},
     {"MainWindow", "UPS Connected", "UPS已连接"},
     {"MainWindow", "UPS Fail", "UPS故障"},
@@ -75,6 +77,8 @@ const Entry table[] = {
     {"AboutDialog", "<u>User Manual</u>", "<u>用户手册</u>"},
     {"AboutDialog", "OK", "确定"},
     {"BtnWidget", "Form", nullptr},
+    {"SettingsDialog", "The directory \"%1\" cannot be created. Documents will be saved in \"%2\".",
+     "无法创建目录“%1”。文档将保存在“%2”。"},
     {"SettingsDialog", "161", nullptr},
     {"SettingsDialog", "162", nullptr},
     {"SettingsDialog", "192.168.1.1", nullptr},
@@ -176,6 +180,10 @@ const Entry table[] = {
     {"PrintRangeDialog", "The rows shown", "当前显示的记录"},
     {"PrintRangeDialog", "The whole log", "全部记录"},
     {"PrintRangeDialog", "days", "天的记录"},
+    {"CloseDialog", "%1 (saved as %2)", "%1（已保存为 %2）"},
+    {"CloseDialog", "%1 (saved as %2: %3 could not be created)", "%1（已保存为 %2：无法创建 %3）"},
+    {"CloseDialog", "%1: not saved (time budget)", "%1：未保存（时间预算已用完）"},
+    {"CloseDialog", "power-off refused", "关机被拒绝"},
     {"CloseDialog", "Dialog", nullptr},
     {"CloseDialog", "OK", "确定"},
     {"CloseDialog", "the last closed program:", "上次关闭的程序："},
@@ -300,12 +308,12 @@ void TranslationTest::contextCounts_data()
     QTest::addColumn<QString>("context");
     QTest::addColumn<int>("count");
     const QList<QPair<const char *, int>> counts = {{"AboutDialog", 7}, {"AlarmDialog", 3},      {"BtnWidget", 1},
-                                                    {"CloseDialog", 5}, {"DialogAddUser", 3},    {"LogDialog", 19},
-                                                    {"MainWindow", 50}, {"PrintRangeDialog", 6}, {"Properties", 23},
-                                                    {"QObject", 3},     {"SettingsDialog", 50},  {"SmartHomeMsg", 6}};
+                                                    {"CloseDialog", 9}, {"DialogAddUser", 3},    {"LogDialog", 19},
+                                                    {"MainWindow", 52}, {"PrintRangeDialog", 6}, {"Properties", 23},
+                                                    {"QObject", 3},     {"SettingsDialog", 51},  {"SmartHomeMsg", 6}};
     for (const auto &[context, count] : counts)
         QTest::newRow(context) << QString::fromLatin1(context) << count;
-    QTest::newRow("all") << QString() << 176;
+    QTest::newRow("all") << QString() << 183;
 }
 
 void TranslationTest::contextCounts()

@@ -58,7 +58,9 @@ private slots:
 
 void TestCloseDialog::showsTheRecord_data()
 {
-    QTest::addColumn<QString>("setup"); // missing, empty, populated, unopenable
+    // missing, empty, populated (as an older build writes it), unopenable, refused (a
+    // pass of ours whose power-off was refused: closed and saved are what is shown)
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QStringList>("times");
     QTest::addColumn<QStringList>("closed");
     QTest::addColumn<QStringList>("saved");
@@ -85,6 +87,13 @@ void TestCloseDialog::showsTheRecord_data()
     QTest::newRow("tables without rows") << "populated" << QStringList{} << QStringList{} << QStringList{} << ""
                                          << "0"
                                          << "0";
+    QTest::newRow("power-off refused, paths and the time budget")
+        << "refused" << QStringList{} << QStringList{"notes - Editor", "tabs - Editor: not saved (time budget)"}
+        << QStringList{"notes - Editor (saved as /media/usb/backup1_20261206-210010)",
+                       "tabs - Editor (saved as /data/Temp/backup2_20261206-210020: /media/gone could not be created)"}
+        << "2026-12-06 21:00:05  (power-off refused)"
+        << "2"
+        << "2";
     QTest::newRow("database that cannot be opened")
         << "unopenable" << QStringList{} << QStringList{} << QStringList{} << ""
         << ""
@@ -109,6 +118,16 @@ void TestCloseDialog::showsTheRecord()
         writeDatabase(CloseFile::path(), times, closed, saved);
     } else if (setup == QLatin1String("unopenable")) {
         QVERIFY(QDir().mkpath(CloseFile::path()));
+    } else if (setup == QLatin1String("refused")) {
+        CloseFile::reset();
+        CloseFile::setTime(QStringLiteral("2026-12-06 21:00:05"));
+        CloseFile::addClosed(QStringLiteral("notes - Editor"));
+        CloseFile::addSaved(QStringLiteral("notes - Editor"), QStringLiteral("/media/usb/backup1_20261206-210010"));
+        CloseFile::addClosed(QStringLiteral("tabs - Editor"));
+        CloseFile::addSaved(QStringLiteral("tabs - Editor"), QStringLiteral("/data/Temp/backup2_20261206-210020"),
+                            QStringLiteral("/media/gone"));
+        CloseFile::markLastClosedOutOfTime();
+        CloseFile::setPowerOff(QStringLiteral("2026-12-06 21:00:05"), false, QStringLiteral("no"));
     }
 
     CloseDialog dialog;

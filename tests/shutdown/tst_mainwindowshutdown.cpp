@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -59,6 +60,7 @@ private slots:
     void cleanup();
     void cleanupTestCase();
     void oneMinuteUtilityFailure();
+    void refusedPowerOffIsShownAndAskedAgain();
     void userClosesThePopup_data();
     void userClosesThePopup();
     void clearingShowsNoAndRemovesThePopup();
@@ -95,6 +97,7 @@ void TestMainWindowShutdown::init()
 
 void TestMainWindowShutdown::cleanup()
 {
+    m_mock.replaceMethod(QStringLiteral("CanPowerOff"), QString(), QStringLiteral("s"), QStringLiteral("ret = 'yes'"));
     m_window.reset();
     flushDeferredDeletes();
     m_data.reset();
@@ -172,9 +175,10 @@ void TestMainWindowShutdown::oneMinuteUtilityFailure()
     QCOMPARE(popup->findChild<QLabel *>("textBrowser")->text(),
              QStringLiteral("Utility Fail\n\nShut down the operating system Countdown:00:00:00"));
     QCOMPARE(m_mock.calls(QStringLiteral("PowerOff")).size(), 1);
-    const QList<LogEvent> events = takeEvents();
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(events.first().id, int(LinuxSystemShutdown));
+    // Written, and shown among the recent events, on that very tick.
+    QVERIFY(takeEvents().isEmpty());
+    const QAbstractItemModel *recent = m_window->findChild<QTableView *>("tableView")->model();
+    QCOMPARE(recent->index(0, 2).data().toString(), QStringLiteral("Linux System Shutdown"));
 
     // The machine stayed on (it is a mock): no second request while the failure lasts.
     tick(30);
@@ -187,6 +191,28 @@ void TestMainWindowShutdown::oneMinuteUtilityFailure()
     QFile m(marker);
     QVERIFY(m.open(QIODevice::ReadOnly));
     QCOMPARE(m.readAll(), QByteArray("started\n"));
+}
+
+void TestMainWindowShutdown::refusedPowerOffIsShownAndAskedAgain()
+{
+    QVERIFY(m_mock.replaceMethod(QStringLiteral("CanPowerOff"), QString(), QStringLiteral("s"),
+                                 QStringLiteral("ret = 'challenge'")));
+    makeWindow({{"Utility_para", true}, {"Utility_time", 1}});
+    utilityFails(true);
+    tick(60);
+    QLabel *label = countdownLabel();
+    QCOMPARE(label->text(), QStringLiteral("Shutdown refused"));
+    QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::red));
+    const QAbstractItemModel *recent = m_window->findChild<QTableView *>("tableView")->model();
+    QCOMPARE(recent->index(0, 2).data().toString(), QStringLiteral("Shutdown Failed"));
+    QCOMPARE(m_mock.calls(QStringLiteral("CanPowerOff")).size(), 1);
+
+    tick(59);
+    QCOMPARE(m_mock.calls(QStringLiteral("CanPowerOff")).size(), 1);
+    QCOMPARE(label->text(), QStringLiteral("Shutdown refused"));
+    tick();
+    QCOMPARE(m_mock.calls(QStringLiteral("CanPowerOff")).size(), 2);
+    QVERIFY(m_mock.calls(QStringLiteral("PowerOff")).isEmpty());
 }
 
 void TestMainWindowShutdown::userClosesThePopup_data()

@@ -1,3 +1,4 @@
+#include "config/params.h"
 #include "fakedesktop.h"
 #include "platform/nulldesktop.h"
 #include "shutdown/closefile.h"
@@ -43,6 +44,7 @@ class TestOpenDocumentSaver : public QObject
 {
     Q_OBJECT
 private slots:
+    void init() { params = Params(); }
     void oneApplication_data();
     void oneApplication();
     void promptAnswerFollowsTheDefaultNotThePosition_data();
@@ -57,7 +59,8 @@ private slots:
     void manyDocumentsGoOnWhileRunsSave_data();
     void manyDocumentsGoOnWhileRunsSave();
     void overwriteQuestionIsAnswered();
-    void saveDirectoryFromTheSettings();
+    void saveDirectory_data();
+    void saveDirectory();
     void unopenableCloseFileDoesNotStopThePass();
     void nullDesktopRecordsTheTimeOnly();
 };
@@ -240,7 +243,7 @@ void TestOpenDocumentSaver::closeFileRowsOfAPass()
     CloseFile::reset();
     CloseFile::setTime(QStringLiteral("2000-01-01 00:00:00"));
     CloseFile::addClosed(QStringLiteral("old"));
-    CloseFile::addSaved(QStringLiteral("old"));
+    CloseFile::addSaved(QStringLiteral("old"), QStringLiteral("/old"));
 
     FakeDesktop desktop;
     desktop.addApplication(app(QStringLiteral("C"), Behaviour::ClosesAtOnce));
@@ -296,38 +299,53 @@ void TestOpenDocumentSaver::processWithAnotherWindowIsNotEnded()
     QVERIFY(desktop.wasTerminated(pid));
 }
 
+// The pass is bounded by its time budget, not by a count of documents: what is
+// still open when it runs out is recorded as not saved and ended; a run that is
+// given up is stopped and joined first.
 void TestOpenDocumentSaver::manyDocumentsGoOnWhileRunsSave_data()
 {
     QTest::addColumn<int>("documents");
     QTest::addColumn<bool>("closeRequestPerDocument");
+    QTest::addColumn<int>("budget");
+    QTest::addColumn<int>("pressBlocksMs");
     QTest::addColumn<int>("saved");
-    QTest::addColumn<bool>("terminated");
+    QTest::addColumn<QStringList>("outOfTime"); // a second asking window, "later", sits behind
 
-    QTest::newRow("two documents") << 2 << false << 2 << false;
-    QTest::newRow("five documents, runs beyond three") << 5 << false << 5 << false;
-    QTest::newRow("two documents, a close request each") << 2 << true << 2 << false;
-    QTest::newRow("more documents than the bound")
-        << OpenDocumentSaver::maxSaverRuns + 2 << false << OpenDocumentSaver::maxSaverRuns << true;
+    QTest::newRow("two documents") << 2 << false << 180 << 0 << 2 + 1 << QStringList{};
+    QTest::newRow("two documents, a close request each") << 2 << true << 180 << 0 << 2 + 1 << QStringList{};
+    QTest::newRow("twelve documents") << 12 << false << 180 << 0 << 12 + 1 << QStringList{};
+    QTest::newRow("past the budget") << 12 << false << 20 << 0 << 3 << QStringList{"tabs", "later"};
+    QTest::newRow("a run past the budget") << 2 << false << 6 << 2000 << 0 << QStringList{"tabs", "later"};
 }
 
 void TestOpenDocumentSaver::manyDocumentsGoOnWhileRunsSave()
 {
     QFETCH(int, documents);
     QFETCH(bool, closeRequestPerDocument);
+    QFETCH(int, budget);
+    QFETCH(int, pressBlocksMs);
     QFETCH(int, saved);
-    QFETCH(bool, terminated);
+    QFETCH(QStringList, outOfTime);
     TempDataDir data;
+    params.exte_save_budget = budget;
     FakeDesktop desktop;
+    desktop.pressBlocksMs = pressBlocksMs;
+    const qint64 later = desktop.pidOf(desktop.addApplication(app(QStringLiteral("later"), Behaviour::AsksForName)));
     App editor = app(QStringLiteral("tabs"), Behaviour::AsksForName);
     editor.unsavedDocuments = documents;
     editor.closeRequestPerDocument = closeRequestPerDocument;
     const qint64 pid = desktop.pidOf(desktop.addApplication(editor));
-    OpenDocumentSaver saver(desktop);
-    saver.closeApplications();
+    {
+        OpenDocumentSaver saver(desktop);
+        saver.closeApplications();
+    }
     QCOMPARE(desktop.savedFiles().size(), saved);
-    QCOMPARE(CloseFile::read().saved.size(), saved);
-    QCOMPARE(desktop.wasTerminated(pid), terminated);
-    QVERIFY(!desktop.isRunning(pid));
+    const CloseFile::Record record = CloseFile::read();
+    QCOMPARE(record.saved.size(), saved);
+    QCOMPARE(record.outOfTime, outOfTime);
+    QCOMPARE(desktop.wasTerminated(pid), outOfTime.contains("tabs"));
+    QCOMPARE(desktop.wasTerminated(later), outOfTime.contains("later"));
+    QVERIFY(!desktop.isRunning(pid) && !desktop.isRunning(later));
 }
 
 void TestOpenDocumentSaver::overwriteQuestionIsAnswered()
@@ -354,19 +372,43 @@ void TestOpenDocumentSaver::overwriteQuestionIsAnswered()
     QCOMPARE(CloseFile::read().saved, QStringList{"Ed"});
 }
 
-void TestOpenDocumentSaver::saveDirectoryFromTheSettings()
+// A missing directory is created; one that cannot be is replaced by Temp, and the
+// record says so. Only a file that exists and is not empty counts as saved.
+void TestOpenDocumentSaver::saveDirectory_data()
 {
+    QTest::addColumn<QString>("dir"); // relative: inside the data directory
+    QTest::addColumn<QString>("savedIn");
+    QTest::addColumn<bool>("existing");
+
+    QTest::newRow("existing") << "chosen"
+                              << "chosen" << true;
+    QTest::newRow("missing: created") << "stick/backups"
+                                      << "stick/backups" << false;
+    QTest::newRow("cannot be created: Temp") << "/etc/hostname/backups"
+                                             << "Temp" << false;
+}
+
+void TestOpenDocumentSaver::saveDirectory()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, savedIn);
+    QFETCH(bool, existing);
     TempDataDir data;
-    const QString dir = data.file(QStringLiteral("chosen"));
-    QVERIFY(QDir().mkpath(dir));
+    dir = QDir(data.path()).absoluteFilePath(dir);
+    savedIn = data.file(savedIn);
+    if (existing)
+        QVERIFY(QDir().mkpath(dir));
     QSettings(data.file(QStringLiteral("param.ini")), QSettings::IniFormat).setValue("dir", dir);
     FakeDesktop desktop;
     desktop.addApplication(app(QStringLiteral("Ed"), Behaviour::AsksForName));
     OpenDocumentSaver saver(desktop);
     saver.closeApplications();
     QCOMPARE(desktop.savedFiles().size(), 1);
-    QVERIFY(desktop.savedFiles().first().startsWith(dir + QStringLiteral("/backup1_")));
-    QVERIFY(!QFileInfo::exists(data.file(QStringLiteral("Temp"))));
+    QVERIFY(desktop.savedFiles().first().startsWith(savedIn + QStringLiteral("/backup1_")));
+    QCOMPARE(QFileInfo::exists(data.file(QStringLiteral("Temp"))), savedIn.endsWith("/Temp"));
+    const CloseFile::Record record = CloseFile::read();
+    QCOMPARE(record.savedFiles, desktop.savedFiles());
+    QCOMPARE(record.savedUnavailableDirs, QStringList{savedIn.endsWith("/Temp") ? dir : QString()});
 }
 
 void TestOpenDocumentSaver::unopenableCloseFileDoesNotStopThePass()

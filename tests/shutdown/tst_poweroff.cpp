@@ -1,9 +1,11 @@
 #include "config/params.h"
+#include "eventlog/logstore.h"
 #include "fakedesktop.h"
 #include "logindmock.h"
 #include "model/logevent.h"
 #include "platform/poweroff.h"
 #include "shutdown/closefile.h"
+#include "shutdown/opendocumentsaver.h"
 #include "shutdown/shutdownsequence.h"
 #include "tempdatadir.h"
 
@@ -44,11 +46,10 @@ private slots:
     void init();
     void logindAnswers_data();
     void logindAnswers();
-    void unreachableBusFailsSilently();
-    void everyRequestCallsPowerOffOnce();
+    void answerIsLoggedAtOnce_data();
+    void answerIsLoggedAtOnce();
     void passRunsBeforeThePowerOffWhenSavingIsOn();
     void savingOffLeavesCloseFileAlone();
-    void refusedPowerOffQueuesNoEvent();
 
 private:
     bool startMock(LogindMock &mock, const QString &canPowerOff = QStringLiteral("yes"));
@@ -60,6 +61,7 @@ void TestPowerOff::initTestCase()
     // bus; scripts/run-tests sets a guard path.
     QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"),
              "DBUS_SYSTEM_BUS_ADDRESS is unset; refusing to run power-off tests");
+    buildEventTexts();
 }
 
 void TestPowerOff::init()
@@ -79,45 +81,51 @@ bool TestPowerOff::startMock(LogindMock &mock, const QString &canPowerOff)
 
 void TestPowerOff::logindAnswers_data()
 {
-    QTest::addColumn<QString>("canPowerOff");
-    QTest::addColumn<QString>("replace"); // method replaced before the request, if any
+    QTest::addColumn<QString>("canPowerOff"); // "<no bus>": no mock, an address where no bus is
+    QTest::addColumn<QString>("replace");     // method replaced before the request, if any
     QTest::addColumn<QString>("outSig");
     QTest::addColumn<QString>("code"); // Python body; empty: fail with AccessDenied
-    QTest::addColumn<bool>("accepted");
     QTest::addColumn<int>("powerOffCalls");
+    QTest::addColumn<QString>("reason"); // part of the reason given; empty: accepted
 
     QTest::newRow("yes") << "yes"
                          << ""
                          << ""
-                         << "" << true << 1;
+                         << "" << 1 << "";
     QTest::newRow("no") << "no"
                         << ""
                         << ""
-                        << "" << false << 0;
+                        << "" << 0 << "CanPowerOff with \"no\"";
     QTest::newRow("challenge") << "challenge"
                                << ""
                                << ""
-                               << "" << false << 0;
+                               << "" << 0 << "CanPowerOff with \"challenge\"";
     QTest::newRow("na") << "na"
                         << ""
                         << ""
-                        << "" << false << 0;
+                        << "" << 0 << "CanPowerOff with \"na\"";
     QTest::newRow("CanPowerOff fails") << "yes"
                                        << "CanPowerOff"
                                        << "s"
-                                       << "" << false << 0;
+                                       << "" << 0 << "CanPowerOff failed: refused by the test";
     QTest::newRow("CanPowerOff answers a bool") << "yes"
                                                 << "CanPowerOff"
                                                 << "b"
-                                                << "ret = True" << false << 0;
-    QTest::newRow("CanPowerOff answers too late") << "yes"
-                                                  << "CanPowerOff"
-                                                  << "s"
-                                                  << "import time; time.sleep(3); ret = 'yes'" << false << 0;
+                                                << "ret = True" << 0 << "CanPowerOff gave an answer of the wrong type";
+    QTest::newRow("CanPowerOff answers too late")
+        << "yes"
+        << "CanPowerOff"
+        << "s"
+        << "import time; time.sleep(3); ret = 'yes'" << 0 << "CanPowerOff failed";
     QTest::newRow("PowerOff fails") << "yes"
                                     << "PowerOff"
                                     << ""
-                                    << "" << false << 1;
+                                    << "" << 1
+                                    << "PowerOff failed: refused by the test (org.freedesktop.DBus.Error.AccessDenied)";
+    QTest::newRow("no system bus") << "<no bus>"
+                                   << ""
+                                   << ""
+                                   << "" << 0 << "system bus cannot be reached";
 }
 
 void TestPowerOff::logindAnswers()
@@ -126,8 +134,20 @@ void TestPowerOff::logindAnswers()
     QFETCH(QString, replace);
     QFETCH(QString, outSig);
     QFETCH(QString, code);
-    QFETCH(bool, accepted);
     QFETCH(int, powerOffCalls);
+    QFETCH(QString, reason);
+
+    LogindPowerOff powerOff(1000);
+    if (canPowerOff == QLatin1String("<no bus>")) {
+        // Set here, whatever the environment says: this row must never meet a real bus.
+        const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/voltiguard-test-guard");
+        const PowerOffResult result = powerOff.requestPowerOff();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
+        QVERIFY(!result.accepted);
+        QVERIFY2(result.reason.contains(reason), qPrintable(result.reason));
+        return;
+    }
 
     LogindMock mock;
     QVERIFY(startMock(mock, canPowerOff));
@@ -138,9 +158,10 @@ void TestPowerOff::logindAnswers()
                  qPrintable(mock.error()));
     }
 
-    LogindPowerOff powerOff(1000);
     QVERIFY(mock.ownsSystemBusVariable());
-    QCOMPARE(powerOff.requestPowerOff(), accepted);
+    const PowerOffResult result = powerOff.requestPowerOff();
+    QCOMPARE(result.accepted, reason.isEmpty());
+    QVERIFY2(reason.isEmpty() ? result.reason.isEmpty() : result.reason.contains(reason), qPrintable(result.reason));
 
     QCOMPARE(mock.calls(QStringLiteral("CanPowerOff")).size(), 1);
     const QList<LogindMock::Call> calls = mock.calls(QStringLiteral("PowerOff"));
@@ -149,33 +170,52 @@ void TestPowerOff::logindAnswers()
         QCOMPARE(c.args, QVariantList{false});
 }
 
-void TestPowerOff::unreachableBusFailsSilently()
+// The answer is in log.db when the call returns (the session's SIGTERM can follow
+// an accepted power-off at once), after what was queued before it; the pass's
+// record notes it, and a retry neither runs the pass again nor loses the record.
+void TestPowerOff::answerIsLoggedAtOnce_data()
 {
-    const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/voltiguard-test-guard");
-    LogindPowerOff powerOff(1000);
-    const bool accepted = powerOff.requestPowerOff();
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", saved);
-    QVERIFY(!accepted);
+    QTest::addColumn<QString>("canPowerOff");
+    QTest::addColumn<QString>("event");
+    QTest::newRow("accepted") << "yes"
+                              << "Linux System Shutdown";
+    QTest::newRow("refused") << "challenge"
+                             << "Shutdown Failed";
 }
 
-void TestPowerOff::everyRequestCallsPowerOffOnce()
+void TestPowerOff::answerIsLoggedAtOnce()
 {
+    QFETCH(QString, canPowerOff);
+    QFETCH(QString, event);
     TempDataDir data;
     LogindMock mock;
-    QVERIFY(startMock(mock));
-    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), std::make_unique<FakeDesktop>());
-    QVERIFY(sequence.shutdownSystem());
-    QCOMPARE(mock.calls(QStringLiteral("PowerOff")).size(), 1);
-    QVERIFY(sequence.shutdownSystem());
-    QCOMPARE(mock.calls(QStringLiteral("PowerOff")).size(), 2);
+    QVERIFY(startMock(mock, canPowerOff));
+    auto desktop = std::make_unique<FakeDesktop>();
+    FakeDesktop::Application app;
+    app.title = QStringLiteral("notes.txt - Editor");
+    app.behaviour = FakeDesktop::Behaviour::ClosesAtOnce;
+    desktop->addApplication(app);
+    OpenDocumentSaver saver(*desktop);
+    params.exte_save = true;
+    queueEvents({LogEvent{timeText(), UtilityFail}});
+    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), [&] { saver.closeApplications(); });
 
-    const QList<LogEvent> events = takeEvents();
-    QCOMPARE(events.size(), 2);
-    for (const LogEvent &e : events) {
-        QCOMPARE(e.id, int(LinuxSystemShutdown));
-        QVERIFY(QDateTime::fromString(e.time, QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid());
+    for (bool runPass : {true, false}) {
+        const ShutdownResult result = sequence.shutdownSystem(runPass);
+        QCOMPARE(result.powerOff.accepted, canPowerOff == QLatin1String("yes"));
+        QVERIFY(takeEvents().isEmpty());
+        const std::optional<QList<LogRow>> rows = LogDatabase(LogDatabase::viewConnection).newestRows(10);
+        QVERIFY(rows && result.flushed && result.flushed->newest);
+        QCOMPARE(rows->size(), runPass ? 2 : 3);
+        QCOMPARE(rows->first().event, event);
+        QCOMPARE(rows->last().event, QStringLiteral("Utility Fail"));
+
+        const CloseFile::Record record = CloseFile::read();
+        QCOMPARE(record.closed, QStringList{"notes.txt - Editor"});
+        QCOMPARE(record.powerOffAccepted, std::optional<bool>(result.powerOff.accepted));
+        QCOMPARE(record.powerOffReason, result.powerOff.reason);
     }
+    QCOMPARE(desktop->operationTexts().size(), 2);
 }
 
 void TestPowerOff::passRunsBeforeThePowerOffWhenSavingIsOn()
@@ -183,24 +223,20 @@ void TestPowerOff::passRunsBeforeThePowerOffWhenSavingIsOn()
     TempDataDir data;
     LogindMock mock;
     QVERIFY(startMock(mock));
-    auto desktop = std::make_unique<WatchingDesktop>(mock);
-    WatchingDesktop *fake = desktop.get();
+    WatchingDesktop desktop(mock);
     FakeDesktop::Application app;
     app.title = QStringLiteral("notes.txt - Editor");
     app.behaviour = FakeDesktop::Behaviour::ClosesAtOnce;
-    fake->addApplication(app);
+    desktop.addApplication(app);
+    OpenDocumentSaver saver(desktop);
 
     params.exte_save = true;
-    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), std::move(desktop));
-    QVERIFY(sequence.shutdownSystem());
-    QCOMPARE(fake->powerOffsSeenByPass, 0);
+    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), [&] { saver.closeApplications(); });
+    QVERIFY(sequence.shutdownSystem(true).powerOff.accepted);
+    QCOMPARE(desktop.powerOffsSeenByPass, 0);
     QCOMPARE(mock.calls(QStringLiteral("PowerOff")).size(), 1);
-    QCOMPARE(fake->operationTexts(),
+    QCOMPARE(desktop.operationTexts(),
              (QStringList{"bringForward notes.txt - Editor", "requestClose notes.txt - Editor"}));
-    const CloseFile::Record record = CloseFile::read();
-    QVERIFY(!record.time.isEmpty());
-    QCOMPARE(record.closed, QStringList{"notes.txt - Editor"});
-    QCOMPARE(takeEvents().size(), 1);
 }
 
 void TestPowerOff::savingOffLeavesCloseFileAlone()
@@ -215,33 +251,15 @@ void TestPowerOff::savingOffLeavesCloseFileAlone()
     before.close();
 
     LogindMock mock;
-    QVERIFY(startMock(mock));
-    auto desktop = std::make_unique<FakeDesktop>();
-    FakeDesktop *fake = desktop.get();
-    FakeDesktop::Application app;
-    app.title = QStringLiteral("untouched");
-    fake->addApplication(app);
+    QVERIFY(startMock(mock, QStringLiteral("no")));
+    bool passRan = false;
     params.exte_save = false;
-    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), std::move(desktop));
-    QVERIFY(sequence.shutdownSystem());
-    QVERIFY(fake->operations().isEmpty());
+    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), [&] { passRan = true; });
+    QVERIFY(!sequence.shutdownSystem(true).powerOff.accepted);
+    QVERIFY(!passRan);
     QFile after(CloseFile::path());
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), bytes);
-}
-
-void TestPowerOff::refusedPowerOffQueuesNoEvent()
-{
-    TempDataDir data;
-    LogindMock mock;
-    QVERIFY(startMock(mock, QStringLiteral("challenge")));
-    params.exte_save = true;
-    ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), std::make_unique<FakeDesktop>());
-    QVERIFY(!sequence.shutdownSystem());
-    QVERIFY(takeEvents().isEmpty());
-    QVERIFY(mock.calls(QStringLiteral("PowerOff")).isEmpty());
-    // The pass ran all the same.
-    QVERIFY(!CloseFile::read().time.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPowerOff)

@@ -1,7 +1,9 @@
 // End to end: the real binary on a private desktop polls the simulated UPS agent;
 // a utility failure with "Utility_time" 1 counts down in the status bar and the
 // alarm popup, starts the external program once, powers off through the logind
-// mock exactly once, and the tick after that writes event 11 to log.db.
+// mock exactly once, and writes event 11 to log.db at once. And the ends of the
+// application that do not come from its own window: signals, and a shutdown that
+// logind announces, after each of which nothing queued is lost.
 #include "accessiblenames.h"
 #include "berpacket.h"
 #include "binaryrun.h"
@@ -16,6 +18,7 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <QUdpSocket>
+#include <csignal>
 
 namespace {
 const QString countdownPrefix = QStringLiteral("Countdown of Shutdown:");
@@ -51,14 +54,22 @@ class TestShutdownBinary : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void utilityFailureShutsDownOnce();
     void forgedTrapsNeverPowerOff();
+    void refusedPowerOffIsLoud();
+    void endsWithoutLosingEvents_data();
+    void endsWithoutLosingEvents();
 };
 
-void TestShutdownBinary::utilityFailureShutsDownOnce()
+void TestShutdownBinary::initTestCase()
 {
     QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"),
              "DBUS_SYSTEM_BUS_ADDRESS is unset; refusing to start a binary that powers off");
+}
+
+void TestShutdownBinary::utilityFailureShutsDownOnce()
+{
     DesktopSession session;
     QString error;
     QVERIFY2(session.start(&error), qPrintable(error));
@@ -132,10 +143,10 @@ void TestShutdownBinary::utilityFailureShutsDownOnce()
     QVERIFY(popupSeen);
     QVERIFY(titleSeen);
 
-    // The tick after the power-off writes its event; the machine "stays on", so no
-    // second request follows.
+    // The power-off's event is written at once; the machine "stays on", so no second
+    // request follows.
     const QString logDb = run.dataDir().file(QStringLiteral("log.db"));
-    QVERIFY(DesktopSession::waitFor([&] { return loggedIds(logDb).contains(11); }, 5000));
+    QVERIFY(loggedIds(logDb).contains(11));
     QTest::qWait(3000);
     QCOMPARE(logind.calls(QStringLiteral("PowerOff")).size(), 1);
     const QList<int> ids = loggedIds(logDb);
@@ -154,8 +165,6 @@ void TestShutdownBinary::utilityFailureShutsDownOnce()
 // can make it ask for the power-off.
 void TestShutdownBinary::forgedTrapsNeverPowerOff()
 {
-    QVERIFY2(!qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"),
-             "DBUS_SYSTEM_BUS_ADDRESS is unset; refusing to start a binary that powers off");
     DesktopSession session;
     QString error;
     QVERIFY2(session.start(&error), qPrintable(error));
@@ -197,6 +206,111 @@ void TestShutdownBinary::forgedTrapsNeverPowerOff()
     QVERIFY(QTest::qWaitFor([&] { return !logind.calls(QStringLiteral("PowerOff")).isEmpty(); }, 10000));
     qInfo("utility failure in the agent's table to PowerOff: %lld ms", timer.elapsed());
     run.stop();
+}
+
+// logind refuses: event 13 in the log and one line on standard error with the
+// reason, once: a zero delay does not ask again every second.
+void TestShutdownBinary::refusedPowerOffIsLoud()
+{
+    LogindMock logind;
+    QVERIFY2(logind.start(QStringLiteral("challenge")), qPrintable(logind.error()));
+    UpsAgentFixture agent;
+    QVERIFY(agent.start());
+    BinaryRun run;
+    run.dataDir().writeParams(
+        {{"snmp_port_poll", agent.port()}, {"shutdown", true}, {"Utility_para", true}, {"Utility_time", 0}});
+    run.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QVERIFY(logind.ownsSystemBusVariable());
+    run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), logind.address());
+    run.process().setProcessChannelMode(QProcess::SeparateChannels);
+    QVERIFY(run.start());
+    const QString logDb = run.dataDir().file(QStringLiteral("log.db"));
+    QVERIFY(QTest::qWaitFor([&] { return loggedIds(logDb).contains(9); }, 20000));
+
+    QVERIFY(agent.raise(QStringLiteral("utility")));
+    QVERIFY(QTest::qWaitFor([&] { return loggedIds(logDb).contains(13); }, 10000));
+    QTest::qWait(3000);
+    QCOMPARE(logind.calls(QStringLiteral("CanPowerOff")).size(), 1);
+    QVERIFY(logind.calls(QStringLiteral("PowerOff")).isEmpty());
+    QCOMPARE(loggedIds(logDb).count(13), 1);
+    const QString errors = QString::fromLocal8Bit(run.process().readAllStandardError());
+    QVERIFY2(errors.contains(QStringLiteral("voltiguard: the power-off was refused: logind answers CanPowerOff with "
+                                            "\"challenge\"")),
+             qPrintable(errors));
+}
+
+// The event is pending when the end comes: log.db is locked until the binary is
+// stopped, and the end is on its way (signal sent, or shutdown announced) before it
+// runs again. What ends it must not lose the event.
+void TestShutdownBinary::endsWithoutLosingEvents_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<int>("event");
+    QTest::newRow("SIGTERM") << "SIGTERM" << 7;
+    QTest::newRow("SIGHUP") << "SIGHUP" << 7;
+    QTest::newRow("a shutdown announced by logind") << "PrepareForShutdown" << 7;
+    QTest::newRow("SIGTERM right after the accepted power-off") << "PowerOff" << 11;
+}
+
+void TestShutdownBinary::endsWithoutLosingEvents()
+{
+    QFETCH(QString, end);
+    QFETCH(int, event);
+    LogindMock logind;
+    QVERIFY2(logind.start(), qPrintable(logind.error()));
+    UpsAgentFixture agent;
+    QVERIFY(agent.start());
+    BinaryRun run;
+    run.dataDir().writeParams(
+        {{"snmp_port_poll", agent.port()}, {"shutdown", true}, {"Utility_para", true}, {"Utility_time", 0}});
+    run.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QVERIFY(logind.ownsSystemBusVariable());
+    run.environment().insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), logind.address());
+
+    const QString logDb = run.dataDir().file(QStringLiteral("log.db"));
+    const QString lock = QStringLiteral("lock");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), lock);
+        db.setDatabaseName(logDb);
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("begin exclusive")));
+    }
+    QVERIFY(run.start());
+    const qint64 pid = run.process().processId();
+    // Up once it holds its inhibitor.
+    QVERIFY(DesktopSession::waitFor([&] { return logind.inhibitors().size() == 1; }, 20000));
+    QCOMPARE(
+        logind.inhibitors().first(),
+        (QStringList{"shutdown", "Voltiguard", "Writing the UPS event log before the machine goes down", "delay"}));
+    if (end == QLatin1String("PowerOff")) {
+        QVERIFY(logind.replaceMethod(QStringLiteral("PowerOff"), QStringLiteral("b"), QString(),
+                                     QStringLiteral("import os, signal; os.kill(%1, signal.SIGTERM)").arg(pid)));
+        QSqlDatabase::database(lock).commit();
+        QVERIFY(agent.raise(QStringLiteral("utility")));
+    } else {
+        // The agent's first answer queues "Agent Connected", which cannot be written.
+        QTest::qWait(5000);
+        ::kill(pid_t(pid), SIGSTOP);
+        QSqlDatabase::database(lock).commit();
+        if (end == QLatin1String("PrepareForShutdown"))
+            QVERIFY2(logind.prepareForShutdown(true), qPrintable(logind.error()));
+        else
+            ::kill(pid_t(pid), end == QLatin1String("SIGTERM") ? SIGTERM : SIGHUP);
+        ::kill(pid_t(pid), SIGCONT);
+    }
+    QSqlDatabase::removeDatabase(lock);
+
+    if (end == QLatin1String("PrepareForShutdown")) {
+        // The inhibitor goes only once the queue is written; the application goes on.
+        QVERIFY(DesktopSession::waitFor([&] { return logind.inhibitors().isEmpty(); }, 5000));
+        QVERIFY(loggedIds(logDb).contains(event));
+        QCOMPARE(run.process().state(), QProcess::Running);
+        return;
+    }
+    QVERIFY(run.process().waitForFinished(10000));
+    QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.process().exitCode(), 0);
+    QVERIFY(loggedIds(logDb).contains(event));
 }
 
 QTEST_GUILESS_MAIN(TestShutdownBinary)

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QThread>
 #include <algorithm>
 
 class FakeDesktop::Process : public DesktopProcess
@@ -233,6 +234,8 @@ bool FakeDesktop::isShowing(const UiElement &element)
 
 bool FakeDesktop::press(const UiElement &button)
 {
+    // An application that does not answer for a while: real time passes.
+    QThread::msleep(static_cast<unsigned long>(pressBlocksMs));
     QMutexLocker lock(&m_mutex);
     runDue();
     Element *e = shownElement(button, UiElement::Role::Button);

@@ -76,6 +76,8 @@ public:
     };
 
     int saveDelayMs = 300;
+    // Real milliseconds each press() takes (the clock does not move).
+    int pressBlocksMs = 0;
 
     // Adds the application's window on top of the others; returns its handle.
     WindowHandle addApplication(const Application &app);
@@ -106,6 +108,7 @@ public:
 
     std::unique_ptr<DesktopProcess> openProcess(qint64 pid) override;
     void pause(int ms) override;
+    qint64 clockMs() override { return elapsedMs(); }
 
 private:
     class Process;

@@ -226,3 +226,38 @@ bool LogindMock::clearCalls()
                                          QDBus::Block, 5000);
     return reply.type() == QDBusMessage::ReplyMessage;
 }
+
+QList<QStringList> LogindMock::inhibitors()
+{
+    const QDBusMessage reply = QDBusConnection(m_controlName)
+                                   .call(QDBusMessage::createMethodCall(logindService, logindPath, managerInterface,
+                                                                        QStringLiteral("ListInhibitors")),
+                                         QDBus::Block, 5000);
+    QList<QStringList> result;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return result;
+    // a(ssssuu): what, who, why, mode, uid, pid
+    const QDBusArgument arg = reply.arguments().constFirst().value<QDBusArgument>();
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QString what, who, why, mode;
+        uint uid = 0, pid = 0;
+        arg.beginStructure();
+        arg >> what >> who >> why >> mode >> uid >> pid;
+        arg.endStructure();
+        result << QStringList{what, who, why, mode};
+    }
+    arg.endArray();
+    return result;
+}
+
+bool LogindMock::prepareForShutdown(bool starting)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(logindService, logindPath, mockInterface, QStringLiteral("EmitSignal"));
+    call << managerInterface << QStringLiteral("PrepareForShutdown") << QStringLiteral("b")
+         << QVariant::fromValue(QVariantList{starting});
+    const QDBusMessage reply = QDBusConnection(m_controlName).call(call, QDBus::Block, 5000);
+    m_error = reply.errorMessage();
+    return reply.type() == QDBusMessage::ReplyMessage;
+}

@@ -42,6 +42,10 @@ public:
     QList<Call> calls();
     QList<Call> calls(const QString &method);
     bool clearCalls();
+    // The inhibitors held, each as what, who, why, mode.
+    QList<QStringList> inhibitors();
+    // Sends the Manager's PrepareForShutdown signal, as logind does before a shutdown.
+    bool prepareForShutdown(bool starting);
 
 private:
     bool addMethod(const QString &method, const QString &inSig, const QString &outSig, const QString &code);
