@@ -5,21 +5,36 @@
 #include "eventlog/logstore.h"
 #include "model/upsstatus.h"
 #include "platform/journal.h"
+#include "platform/poweroff.h"
 #include "platform/sdnotify.h"
+#include "platform/shutdowninhibitor.h"
+#include "platform/signalwatcher.h"
+#include "shutdown/shutdownsequence.h"
 #include "snmp/snmpengine.h"
 #include "snmp/snmpthread.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
 constexpr QFile::Permissions writableByOthers = QFile::WriteGroup | QFile::WriteOther;
 constexpr QFile::Permissions readableByOthers = QFile::ReadGroup | QFile::ReadOther;
 
+// How long the end waits for a log.db that another process holds: within logind's
+// default InhibitDelayMaxSec.
+constexpr int finalFlushMs = 4000;
+
 JournalPriority eventPriority(int id)
 {
+    if (id == ShutdownFailed)
+        return JournalPriority::Err;
     return eventIsCritical(id) ? JournalPriority::Warning : JournalPriority::Info;
 }
 
@@ -40,6 +55,17 @@ MonitorService::MonitorService(const QString &configPath, const QString &stateDi
 {
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &MonitorService::tick);
+}
+
+void MonitorService::onSignal(int signalNumber)
+{
+    if (signalNumber == SIGHUP) {
+        reload();
+        return;
+    }
+    journal(JournalPriority::Info, QStringLiteral("ending on %1").arg(QLatin1String(strsignal(signalNumber))));
+    stop();
+    QCoreApplication::exit(0);
 }
 
 MonitorService::~MonitorService()
@@ -70,12 +96,22 @@ bool MonitorService::start()
             return false;
         }
     }
-    setDataLocations(
-        DataLocations{QFileInfo(m_configPath).absolutePath(), m_stateDir, m_stateDir + QStringLiteral("/Temp")});
+    // usm_users.bin beside the log: /etc stays read-only for the service.
+    setDataLocations(DataLocations::portable(m_stateDir));
     {
         QWriteLocker locker(&snmpParamLock);
         readConfig();
     }
+    // From here on a signal ends the service cleanly; SIGHUP reads the settings again.
+    auto *watcher = new SignalWatcher({SIGTERM, SIGINT, SIGHUP}, this);
+    connect(watcher, &SignalWatcher::received, this, &MonitorService::onSignal);
+    m_shutdown = std::make_unique<ShutdownSequence>(createPowerOff());
+    m_inhibitor = new ShutdownInhibitor(QStringLiteral("voltiguard-service"),
+                                        QStringLiteral("Writing the UPS event log before the machine goes down"), this);
+    connect(m_inhibitor, &ShutdownInhibitor::prepareForShutdown, this, [this] {
+        flushEvents();
+        m_inhibitor->release();
+    });
     if (!openSnmpSession())
         journal(JournalPriority::Err, QStringLiteral("cannot open an SNMP session (no UDP socket): nothing is polled"));
 
@@ -96,38 +132,33 @@ bool MonitorService::start()
 void MonitorService::readConfig()
 {
     const QFileInfo file(m_configPath);
-    QString problem;
+    Params loaded;
+    QStringList taken;
+    const QList<ParamProblem> problems = readParamFile(m_configPath, loaded, &taken);
+    for (const ParamProblem &problem : problems)
+        journal(JournalPriority::Warning, describeParamProblem(m_configPath, problem));
     if (!file.exists())
-        problem = QStringLiteral("%1 does not exist").arg(m_configPath);
-    else if (!file.isFile() || !file.isReadable())
-        problem = QStringLiteral("%1 cannot be read").arg(m_configPath);
-    params = Params();
-    if (problem.isEmpty())
-        loadParams();
-    else
-        journal(JournalPriority::Warning,
-                problem + QStringLiteral(": the service starts with the defaults, which watch no agent and never "
-                                         "shut down"));
-
-    const bool named =
-        problem.isEmpty() && QSettings(m_configPath, QSettings::IniFormat).contains(QStringLiteral("ip"));
-    m_agentConfigured = named && SnmpSession::isValidAddress(params.ip);
+        journal(JournalPriority::Warning, QStringLiteral("%1 does not exist: the service starts with the defaults, "
+                                                         "which watch no agent and never shut down")
+                                              .arg(m_configPath));
+    m_agentConfigured = taken.contains(QStringLiteral("ip"));
     if (!m_agentConfigured)
         journal(JournalPriority::Warning,
-                QStringLiteral("no agent configured (%1 names no valid \"ip\"): the service idles until it does and is "
-                               "reloaded")
+                QStringLiteral("no agent configured (%1 names no usable \"ip\"): the service idles until it does "
+                               "and is reloaded")
                     .arg(m_configPath));
-    if (problem.isEmpty() && (file.permissions() & readableByOthers))
+    if (file.isFile() && (file.permissions() & readableByOthers))
         journal(JournalPriority::Warning,
                 QStringLiteral("%1 can be read by other users and holds the SNMP credentials: chmod 600 it")
                     .arg(m_configPath));
-    if (params.exte_flag && geteuid() == 0 && !onlyRootCanChange(file)) {
-        params.exte_flag = false;
+    if (loaded.exte_flag && geteuid() == 0 && !onlyRootCanChange(file)) {
+        loaded.exte_flag = false;
         journal(JournalPriority::Err,
                 QStringLiteral("%1 or its directory can be changed by users other than root: the external program "
                                "it names is not run")
                     .arg(m_configPath));
     }
+    params = loaded;
 }
 
 void MonitorService::reload()
@@ -184,16 +215,42 @@ void MonitorService::stop()
     notifyServiceManager("STOPPING=1");
     m_tick.stop();
     stopPolling();
-    flushEvents();
+    const QDeadlineTimer deadline(finalFlushMs);
+    while (!flushEvents() && !deadline.hasExpired())
+        QThread::msleep(200);
+    if (m_logFailing)
+        journal(JournalPriority::Err,
+                QStringLiteral("ending with events that could not be written to %1").arg(logDatabasePath()));
     closeSnmpSession();
 }
 
 void MonitorService::tick()
 {
     flushEvents();
-    const CountdownTick countdown = m_countdown.evaluateConditions(upsStatus.snapshot(), params);
+    CountdownTick countdown = m_countdown.evaluateConditions(upsStatus.snapshot(), params);
     journalCountdown(countdown);
+    if (countdown.requestShutdown)
+        requestPowerOff(countdown);
+    if (countdown.startExternalProgram)
+        startExternalProgram();
     publish(countdown);
+}
+
+void MonitorService::requestPowerOff(CountdownTick &tick)
+{
+    journal(JournalPriority::Warning, QStringLiteral("asking logind to power the machine off"));
+    const ShutdownResult result = m_shutdown->shutdownSystem(tick.runPass);
+    m_countdown.powerOffAnswered(result.powerOff.accepted, tick);
+    journalFlushed(result.flushed, result.powerOff.reason);
+}
+
+void MonitorService::startExternalProgram()
+{
+    const QString program = params.exte_param;
+    if (QProcess::startDetached(program, {}))
+        journal(JournalPriority::Info, QStringLiteral("started the external program %1").arg(program));
+    else
+        journal(JournalPriority::Err, QStringLiteral("cannot start the external program \"%1\"").arg(program));
 }
 
 void MonitorService::statusChanged()
@@ -202,16 +259,20 @@ void MonitorService::statusChanged()
     publish(m_countdown.preview(upsStatus.snapshot(), params));
 }
 
-void MonitorService::flushEvents()
+bool MonitorService::flushEvents()
 {
     QString ip;
     {
         QReadLocker locker(&snmpParamLock);
         ip = params.ip;
     }
-    const std::optional<FlushResult> flushed = writePendingEvents(ip, 0);
+    return journalFlushed(writePendingEvents(ip, 0));
+}
+
+bool MonitorService::journalFlushed(const std::optional<FlushResult> &flushed, const QString &reason)
+{
     if (!flushed)
-        return;
+        return true;
     QList<LogEvent> fresh;
     if (flushed->written) {
         // The events written start with those the journal already had.
@@ -235,10 +296,14 @@ void MonitorService::flushEvents()
         m_logFailing = true;
     }
     for (const LogEvent &event : fresh) {
-        journal(eventPriority(event.id), eventText(event.id));
+        QString line = eventText(event.id);
+        if (event.id == ShutdownFailed)
+            line += QStringLiteral(": %1; asking again in %2 s").arg(reason).arg(Countdown::retryTicks);
+        journal(eventPriority(event.id), line);
         m_publisher.eventLogged(event);
         m_lastEvent = event;
     }
+    return flushed->written;
 }
 
 void MonitorService::journalCountdown(const CountdownTick &tick)

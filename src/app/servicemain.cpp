@@ -1,5 +1,6 @@
 #include "app/service.h"
 #include "app/serviceoptions.h"
+#include "config/params.h"
 #include "platform/journal.h"
 #include "platform/statusbus.h"
 
@@ -8,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QFile>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -48,6 +50,27 @@ int printStatus()
     return status.exitCode();
 }
 
+int checkConfig(const QString &path)
+{
+    QStringList lines;
+    if (!QFileInfo::exists(path)) {
+        lines << QStringLiteral("%1: does not exist").arg(path);
+    } else {
+        Params checked;
+        QStringList taken;
+        bool ipNamed = false;
+        for (const ParamProblem &problem : readParamFile(path, checked, &taken)) {
+            lines << describeParamProblem(path, problem);
+            ipNamed |= problem.key == QLatin1String("ip");
+        }
+        if (!ipNamed && !taken.contains(QStringLiteral("ip")))
+            lines << QStringLiteral("%1: no \"ip\": the service watches no agent").arg(path);
+    }
+    for (const QString &line : lines)
+        printLine(line);
+    return lines.isEmpty() ? 0 : 1;
+}
+
 int runService(const QString &configPath)
 {
     const QString stateDir = serviceStateDir();
@@ -84,6 +107,7 @@ int main(int argc, char *argv[])
     case ServiceOptions::Command::Status:
         return printStatus();
     case ServiceOptions::Command::CheckConfig:
+        return checkConfig(options.configPath);
     case ServiceOptions::Command::Run:
         break;
     }
