@@ -40,7 +40,7 @@ public:
     QString config() const { return m_dir.filePath(QStringLiteral("param.ini")); }
     QString state() const { return m_dir.filePath(QStringLiteral("state")); }
     // Writes param.ini; an "ip" of null leaves the key out.
-    void writeConfig(const QVariantMap &values) const
+    void writeConfig(const QVariantMap &values)
     {
         QFile::remove(config());
         {
@@ -50,8 +50,8 @@ public:
                     s.setValue(it.key(), it.value());
             }
         }
-        if (values.contains(QStringLiteral("ip")) && !values.value(QStringLiteral("ip")).isNull() &&
-            !values.value(QStringLiteral("ip")).toString().startsWith(QLatin1String("127.")))
+        m_agentNamed = !values.value(QStringLiteral("ip")).isNull();
+        if (m_agentNamed && !values.value(QStringLiteral("ip")).toString().startsWith(QLatin1String("127.")))
             qFatal("test param.ini must name a loopback agent");
         QFile::setPermissions(config(), QFile::ReadOwner | QFile::WriteOwner);
     }
@@ -69,7 +69,14 @@ public:
             env.remove(QString::fromLatin1(name));
         m_process.setProcessEnvironment(env);
         m_process.setStandardErrorFile(journalFile, QIODevice::Append);
-        m_process.start(qEnvironmentVariable("VOLTIGUARD_SERVICE_BINARY"), {QStringLiteral("--config"), config()});
+        const QString binary = qEnvironmentVariable("VOLTIGUARD_SERVICE_BINARY");
+        // Without an agent in the file a faulty service would poll the default
+        // address: it then runs in a network namespace that has only loopback.
+        if (m_agentNamed)
+            m_process.start(binary, {QStringLiteral("--config"), config()});
+        else
+            m_process.start(QStringLiteral("unshare"), {"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"",
+                                                        binary, "--config", config()});
         return m_process.waitForStarted(10000);
     }
     void stop()
@@ -113,6 +120,7 @@ public:
 
 private:
     QString m_bus;
+    bool m_agentNamed = false;
     QTemporaryDir m_dir;
     QProcess m_process;
 };
