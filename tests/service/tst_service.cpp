@@ -15,7 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 template <typename F> bool waitFor(F done, int ms)
@@ -34,10 +37,32 @@ template <typename F> bool waitFor(F done, int ms)
 class ServiceRun
 {
 public:
-    explicit ServiceRun(const QString &bus) : m_bus(bus) {}
-    ~ServiceRun() { stop(); }
+    explicit ServiceRun(const QString &bus) : m_bus(bus)
+    {
+        // The socket of systemd's notify protocol (Type=notify).
+        m_notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(notifySocket()).constData(), sizeof(address.sun_path));
+        bind(m_notify, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+    }
+    ~ServiceRun()
+    {
+        stop();
+        close(m_notify);
+    }
 
     QString config() const { return m_dir.filePath(QStringLiteral("param.ini")); }
+    QString notifySocket() const { return m_dir.filePath(QStringLiteral("notify")); }
+    // What the service has told systemd so far, one assignment per entry.
+    QStringList notifications()
+    {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = recv(m_notify, buffer, sizeof(buffer), 0)) > 0)
+            m_notified << QString::fromUtf8(buffer, int(n)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return m_notified;
+    }
     QString state() const { return m_dir.filePath(QStringLiteral("state")); }
     // Writes param.ini; an "ip" of null leaves the key out.
     void writeConfig(const QVariantMap &values)
@@ -64,6 +89,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus);
         env.insert(QStringLiteral("STATE_DIRECTORY"), state());
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), notifySocket());
         env.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
             env.remove(QString::fromLatin1(name));
@@ -122,6 +148,8 @@ private:
     QString m_bus;
     bool m_agentNamed = false;
     QTemporaryDir m_dir;
+    int m_notify = -1;
+    QStringList m_notified;
     QProcess m_process;
 };
 
@@ -241,6 +269,12 @@ void ServiceTest::statusExitCode()
         },
         5000));
     QVERIFY2(!status.lines.isEmpty() && status.lines.first().startsWith(summary), qPrintable(status.lines.join('\n')));
+    if (!config.isEmpty()) {
+        // systemd learns that the start is complete, and shows the same verdict.
+        QVERIFY(service.notifications().contains(QStringLiteral("READY=1")));
+        QVERIFY2(service.notifications().contains(QStringLiteral("STATUS=") + status.lines.first()),
+                 qPrintable(service.notifications().join('\n')));
+    }
 }
 
 void ServiceTest::powerOff_data()
