@@ -20,7 +20,9 @@ void notifyServiceManager(const QByteArray &state)
     if (fd < 0)
         return;
     const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()));
-    (void)sendto(fd, state.constData(), size_t(state.size()), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&address),
-                 length);
+    // Never waits: a manager that does not read its socket must not stop the service;
+    // a lost STATUS line is replaced by the next one.
+    (void)sendto(fd, state.constData(), size_t(state.size()), MSG_NOSIGNAL | MSG_DONTWAIT,
+                 reinterpret_cast<sockaddr *>(&address), length);
     close(fd);
 }

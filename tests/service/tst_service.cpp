@@ -6,7 +6,6 @@
 #include "tempdatadir.h"
 #include "upsagentfixture.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -21,17 +20,6 @@
 #include <unistd.h>
 
 namespace {
-template <typename F> bool waitFor(F done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
-}
-
 // One run of the service in a directory of its own: etc/param.ini, state/, and
 // the journal file.
 class ServiceRun
@@ -122,10 +110,6 @@ public:
         QFile f(m_dir.filePath(QStringLiteral("journal")));
         f.open(QIODevice::ReadOnly);
         return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    bool waitForJournal(const QString &line, int ms = 15000) const
-    {
-        return waitFor([&] { return journal().contains(line); }, ms);
     }
     QList<int> loggedIds() const
     {
@@ -257,17 +241,13 @@ void ServiceTest::statusExitCode()
         QVERIFY(service.start());
         if (!alarm.isEmpty())
             QVERIFY(m_agent.raise(alarm));
-        QVERIFY2(waitFor([&] { return service.journal().join('\n').contains(journalLine); }, 15000),
-                 qPrintable(service.journal().join('\n')));
+        QTRY_VERIFY2_WITH_TIMEOUT(service.journal().join('\n').contains(journalLine),
+                                  qPrintable(service.journal().join('\n')), 15000);
     }
     Command status;
     // The state is published with the next tick.
-    QVERIFY(waitFor(
-        [&] {
-            status = runService({QStringLiteral("--status")}, m_logind.address());
-            return status.exitCode == exitCode;
-        },
-        5000));
+    QTRY_COMPARE_WITH_TIMEOUT((status = runService({QStringLiteral("--status")}, m_logind.address())).exitCode,
+                              exitCode, 5000);
     QVERIFY2(!status.lines.isEmpty() && status.lines.first().startsWith(summary), qPrintable(status.lines.join('\n')));
     if (!config.isEmpty()) {
         // systemd learns that the start is complete, and shows the same verdict.
@@ -312,12 +292,12 @@ void ServiceTest::powerOff()
                                      {"exte_param", program},
                                      {"exte_time", 1}}));
     QVERIFY(service.start());
-    QVERIFY(service.waitForJournal(QStringLiteral("<6>UPS Connected")));
+    QTRY_VERIFY_WITH_TIMEOUT(service.journal().contains(QStringLiteral("<6>UPS Connected")), 15000);
     QVERIFY(m_agent.raise(QStringLiteral("utility")));
 
     // The last row is written once the answer has come.
-    QVERIFY2(waitFor([&] { return service.loggedIds().contains(rows.last()); }, minutes * 60000 + 20000),
-             qPrintable(service.journal().join('\n')));
+    QTRY_VERIFY2_WITH_TIMEOUT(service.loggedIds().contains(rows.last()), qPrintable(service.journal().join('\n')),
+                              minutes * 60000 + 20000);
     QTest::qWait(3000);
     const QStringList journal = service.journal();
     for (const QString &line : journalLines) {
@@ -343,7 +323,7 @@ void ServiceTest::sigtermWritesPendingEvent()
     ServiceRun service(m_logind.address());
     service.writeConfig(agentConfig());
     QVERIFY(service.start());
-    QVERIFY(service.waitForJournal(QStringLiteral("<6>UPS Connected")));
+    QTRY_VERIFY_WITH_TIMEOUT(service.journal().contains(QStringLiteral("<6>UPS Connected")), 15000);
 
     // The log is held by another reader: the event waits in memory.
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
@@ -352,7 +332,7 @@ void ServiceTest::sigtermWritesPendingEvent()
     QSqlQuery hold(db);
     QVERIFY(hold.exec(QStringLiteral("begin exclusive")));
     QVERIFY(m_agent.raise(QStringLiteral("utility")));
-    QVERIFY(service.waitForJournal(QStringLiteral("<4>Utility Fail")));
+    QTRY_VERIFY_WITH_TIMEOUT(service.journal().contains(QStringLiteral("<4>Utility Fail")), 15000);
     QVERIFY(!service.loggedIds().contains(0));
 
     service.signal(SIGTERM);
@@ -374,11 +354,12 @@ void ServiceTest::sighupTakesUpNewAgentPort()
     ServiceRun service(m_logind.address());
     service.writeConfig(agentConfig({{"snmp_port_poll", freeUdpPort()}}));
     QVERIFY(service.start());
-    QVERIFY(service.waitForJournal(QStringLiteral("<4>Agent Unconnected")));
+    QTRY_VERIFY_WITH_TIMEOUT(service.journal().contains(QStringLiteral("<4>Agent Unconnected")), 15000);
 
     service.writeConfig(agentConfig());
     service.signal(SIGHUP);
-    QVERIFY2(service.waitForJournal(QStringLiteral("<6>Agent Connected")), qPrintable(service.journal().join('\n')));
+    QTRY_VERIFY2_WITH_TIMEOUT(service.journal().contains(QStringLiteral("<6>Agent Connected")),
+                              qPrintable(service.journal().join('\n')), 15000);
     QCOMPARE(runService({QStringLiteral("--status")}, m_logind.address()).exitCode, 0);
     QCOMPARE(service.process().state(), QProcess::Running);
 }
