@@ -134,7 +134,7 @@ std::optional<QByteArray> withoutFaultyLines(const QByteArray &content, QList<Pa
     return dropped ? std::optional<QByteArray>(kept) : std::nullopt;
 }
 
-void readValues(const QSettings &s, Params &p, QList<ParamProblem> &problems)
+void readValues(const QSettings &s, Params &p, QList<ParamProblem> &problems, QStringList &taken)
 {
     const Params d;
     auto problem = [&](const char *key, const QVariant &v, const QString &reason, const QString &fallback) {
@@ -150,23 +150,26 @@ void readValues(const QSettings &s, Params &p, QList<ParamProblem> &problems)
 
     const QVariant ip = s.value("ip");
     if (ip.isValid()) {
-        if (isDottedIpv4(plain(ip)))
+        if (isDottedIpv4(plain(ip))) {
             p.ip = plain(ip);
-        else
+            taken << QStringLiteral("ip");
+        } else {
             problem("ip", ip, QStringLiteral("is not an IPv4 address"), d.ip);
+        }
     }
     for (const BoolKey &k : boolKeys) {
         const QVariant v = s.value(QLatin1String(k.key));
         if (!v.isValid())
             continue;
         const QString t = plain(v).toLower();
-        if (t == QLatin1String("true") || t == QLatin1String("1"))
-            p.*k.field = true;
-        else if (t == QLatin1String("false") || t == QLatin1String("0"))
-            p.*k.field = false;
-        else
+        if (t == QLatin1String("true") || t == QLatin1String("1") || t == QLatin1String("false") ||
+            t == QLatin1String("0")) {
+            p.*k.field = t == QLatin1String("true") || t == QLatin1String("1");
+            taken << QLatin1String(k.key);
+        } else {
             problem(k.key, v, QStringLiteral("is not true or false"),
                     d.*k.field ? QStringLiteral("true") : QStringLiteral("false"));
+        }
     }
     for (const IntKey &k : intKeys) {
         const QVariant v = s.value(QLatin1String(k.key));
@@ -175,28 +178,34 @@ void readValues(const QSettings &s, Params &p, QList<ParamProblem> &problems)
         bool ok = false;
         const int n = plain(v).toInt(&ok, 10);
         const QString fallback = QString::number(d.*k.field);
-        if (!ok)
+        if (!ok) {
             problem(k.key, v, QStringLiteral("is not a whole number"), fallback);
-        else if (n < k.min || n > k.max)
+        } else if (n < k.min || n > k.max) {
             problem(k.key, v, QStringLiteral("is outside %1 to %2").arg(k.min).arg(k.max), fallback);
-        else
+        } else {
             p.*k.field = n;
+            taken << QLatin1String(k.key);
+        }
     }
     for (const TextKey &k : textKeys) {
         const QVariant v = s.value(QLatin1String(k.key));
         if (!v.isValid())
             continue;
         // Unquoted commas make Qt read a list.
-        if (v.typeId() == QMetaType::QStringList)
+        if (v.typeId() == QMetaType::QStringList) {
             problem(k.key, v, QStringLiteral("is a list (put a text with commas in double quotes)"),
                     QStringLiteral("\"%1\"").arg(d.*k.field));
-        else
+        } else {
             p.*k.field = v.toString();
+            taken << QLatin1String(k.key);
+        }
     }
     for (const TextKey &k : scrambledKeys) {
         const QVariant v = s.value(QLatin1String(k.key));
-        if (v.isValid())
+        if (v.isValid()) {
             p.*k.field = readScrambled(v);
+            taken << QLatin1String(k.key);
+        }
     }
 }
 } // namespace
@@ -214,10 +223,14 @@ bool isDottedIpv4(const QString &text)
     return re.match(text).hasMatch();
 }
 
-QList<ParamProblem> readParamFile(const QString &path, Params &p)
+QList<ParamProblem> readParamFile(const QString &path, Params &p, QStringList *taken)
 {
     p = Params();
     QList<ParamProblem> problems;
+    QStringList keys;
+    if (!taken)
+        taken = &keys;
+    taken->clear();
     auto fileProblem = [&](const QString &reason) {
         problems.append({QString(), QString(), reason + QStringLiteral("; the defaults are used")});
         return problems;
@@ -235,13 +248,13 @@ QList<ParamProblem> readParamFile(const QString &path, Params &p)
         return fileProblem(file.errorString());
     const std::optional<QByteArray> kept = withoutFaultyLines(file.read(maxParamFileSize), problems);
     if (!kept) {
-        readValues(QSettings(path, QSettings::IniFormat), p, problems);
+        readValues(QSettings(path, QSettings::IniFormat), p, problems, *taken);
         return problems;
     }
     QTemporaryFile copy;
     if (!copy.open() || copy.write(*kept) != kept->size() || !copy.flush())
         return fileProblem(QStringLiteral("cannot be read line by line (no temporary file)"));
-    readValues(QSettings(copy.fileName(), QSettings::IniFormat), p, problems);
+    readValues(QSettings(copy.fileName(), QSettings::IniFormat), p, problems, *taken);
     return problems;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QReadWriteLock>
 #include <QString>
+#include <QStringList>
 
 // The in-memory parameter set, one field per param.ini key (key names kept as
 // field names). The SNMP fields are guarded by snmpParamLock.
@@ -58,7 +59,8 @@ QString paramFilePath();
 // under 1 MB is read; lines that would make Qt's reader lose the keys after them (a
 // section header without "]", an unbalanced quote, a trailing backslash) are left
 // out, so that the good keys survive.
-QList<ParamProblem> readParamFile(const QString &path, Params &p);
+// taken, when given, receives the keys whose value came from the file.
+QList<ParamProblem> readParamFile(const QString &path, Params &p, QStringList *taken = nullptr);
 // One line for a problem, naming the file, the key and the value.
 QString describeParamProblem(const QString &path, const ParamProblem &problem);
 bool isDottedIpv4(const QString &text);

@@ -332,9 +332,13 @@ std::optional<FlushResult> writePendingEvents(const QString &ip, int newestCount
 
     FlushResult result;
     LogDatabase db(LogDatabase::flushConnection);
-    if (!db.isOpen())
+    if (!db.isOpen()) {
+        result.error = db.lastError();
         return result;
+    }
     result.written = db.insertEvents(events, ip);
+    if (!result.written)
+        result.error = db.lastError();
     if (result.written) {
         result.events = events;
         // Producers only append, so the events written are still the first ones.

@@ -119,6 +119,7 @@ struct FlushResult
     bool written = false;
     QList<LogEvent> events;              // the events written, oldest first
     std::optional<QList<LogRow>> newest; // empty when log.db could not be read
+    QString error;                       // why nothing was written
 };
 
 // The store's part of the tick. Nothing queued: no file access at all (nullopt). Otherwise the queued

@@ -1,10 +1,5 @@
 #include "platform/desktopautomation.h"
 
-#include "platform/nulldesktop.h"
-#ifdef VOLTIGUARD_DESKTOP_X11
-#include "platform/linuxdesktop.h"
-#endif
-
 #include <chrono>
 
 bool DesktopAutomation::hasApplicationWindow(qint64 pid)
@@ -15,15 +10,6 @@ bool DesktopAutomation::hasApplicationWindow(qint64 pid)
             return true;
     }
     return false;
-}
-
-std::unique_ptr<DesktopAutomation> createDesktopAutomation()
-{
-#ifdef VOLTIGUARD_DESKTOP_X11
-    if (std::unique_ptr<LinuxDesktop> desktop = LinuxDesktop::create())
-        return desktop;
-#endif
-    return std::make_unique<NullDesktop>();
 }
 
 qint64 DesktopAutomation::clockMs()

@@ -2,10 +2,10 @@
 
 #include "config/params.h"
 #include "model/upsstatus.h"
+#include "platform/journal.h"
 #include "snmpengine.h"
 
 #include <QDeadlineTimer>
-#include <cstdio>
 #include <limits>
 
 // One poll: the alarm count, then the alarm table walked up to that count. Everything
@@ -188,15 +188,13 @@ void snmp_thread::registerTraps()
             handleSnmpEvent(event);
     };
     if (!portInRange || !snmpSession->listen(quint16(m_trapPort), onTrap, &error)) {
-        const QByteArray line =
-            QStringLiteral("voltiguard: cannot receive SNMP traps on UDP port %1 (%2); polling goes on. Choose a trap "
-                           "port of 1024 or above in the settings, or allow the low port (setcap "
-                           "cap_net_bind_service=+ep on the binary, or sysctl net.ipv4.ip_unprivileged_port_start).\n")
+        journal(
+            JournalPriority::Warning,
+            QStringLiteral("cannot receive SNMP traps on UDP port %1 (%2); polling goes on. Choose a trap port of "
+                           "1024 or above in the settings, or allow the low port (setcap "
+                           "cap_net_bind_service=+ep on the binary, or sysctl net.ipv4.ip_unprivileged_port_start).")
                 .arg(m_trapPort)
-                .arg(error)
-                .toLocal8Bit();
-        fputs(line.constData(), stderr);
-        fflush(stderr);
+                .arg(error));
     }
 }
 

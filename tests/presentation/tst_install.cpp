@@ -6,6 +6,7 @@
 #include "widgets/helpfile.h"
 #include "xsession.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -93,6 +94,7 @@ private slots:
     void packagedProgramUsesUserDataDir_data();
     void packagedProgramUsesUserDataDir();
     void lintianFindsNothing();
+    void serviceUnitAndBusPolicy();
 
 private:
     QString root(const QString &layout) const
@@ -147,7 +149,12 @@ void InstallTest::installedFiles_data()
                       "usr/share/voltiguard/help_cn.html",
                       "usr/share/doc/voltiguard/copyright",
                       "usr/share/doc/voltiguard/changelog.gz",
-                      "usr/share/man/man1/voltiguard.1.gz"};
+                      "usr/share/man/man1/voltiguard.1.gz",
+                      "usr/sbin/voltiguard-service",
+                      "usr/lib/systemd/system/voltiguard.service",
+                      "usr/share/dbus-1/system.d/org.voltiguard.Voltiguard1.conf",
+                      "usr/share/doc/voltiguard/examples/param.ini",
+                      "usr/share/man/man8/voltiguard-service.8.gz"};
     for (const char *layout : {"destdir", "deb"}) {
         for (const QString &f : files)
             QTest::addRow("%s %s", layout, qPrintable(f)) << QString::fromLatin1(layout) << f << 0;
@@ -166,7 +173,7 @@ void InstallTest::installedFiles()
     const QFileInfo info(root(layout) + QLatin1Char('/') + file);
     QVERIFY2(info.isFile(), qPrintable(info.filePath()));
     QVERIFY(info.size() > 0);
-    if (file.startsWith(QLatin1String("usr/bin/")))
+    if (file.startsWith(QLatin1String("usr/bin/")) || file.startsWith(QLatin1String("usr/sbin/")))
         QVERIFY(info.isExecutable());
     if (iconSize)
         QCOMPARE(QImage(info.filePath()).size(), QSize(iconSize, iconSize));
@@ -384,6 +391,51 @@ void InstallTest::lintianFindsNothing()
     // interface keeps as they are) do not.
     const Run lintian = run(QStringLiteral("lintian"), {"--fail-on", "error,warning", m_deb});
     QVERIFY2(lintian.exitCode == 0, qPrintable(lintian.output));
+}
+
+void InstallTest::serviceUnitAndBusPolicy()
+{
+    // systemd-analyze wants the program and the manual where the unit names them;
+    // the unit is checked as a file, never given to this machine's systemd.
+    const QString root = this->root(QStringLiteral("destdir"));
+    QFile unit(root + QStringLiteral("/usr/lib/systemd/system/voltiguard.service"));
+    QVERIFY(unit.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(unit.readAll())
+                             .replace(QStringLiteral("=/usr/sbin/"), QStringLiteral("=%1/usr/sbin/").arg(root));
+    const QString copy = m_work.filePath(QStringLiteral("voltiguard.service"));
+    QFile out(copy);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(text.toUtf8());
+    out.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MANPATH"), root + QStringLiteral("/usr/share/man"));
+    const Run verify = run(QStringLiteral("systemd-analyze"), {"verify", copy}, env);
+    QVERIFY2(verify.exitCode == 0 && verify.output.trimmed().isEmpty(), qPrintable(verify.output));
+    const Run security = run(QStringLiteral("systemd-analyze"), {"security", "--offline=yes", copy});
+    qInfo("%s", qPrintable(security.output.trimmed().section(QLatin1Char('\n'), -1)));
+
+    // A policy that dbus-daemon cannot parse makes it refuse to start.
+    const QString config = m_work.filePath(QStringLiteral("bus.conf"));
+    QFile conf(config);
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("<busconfig><type>system</type><listen>unix:path=%1</listen>"
+                              "<policy context=\"default\"><allow user=\"*\"/></policy><include>%2</include>"
+                              "</busconfig>")
+                   .arg(m_work.filePath(QStringLiteral("bus")),
+                        root + QStringLiteral("/usr/share/dbus-1/system.d/org.voltiguard.Voltiguard1.conf"))
+                   .toUtf8());
+    conf.close();
+    QProcess daemon;
+    daemon.setProcessChannelMode(QProcess::MergedChannels);
+    daemon.start(QStringLiteral("dbus-daemon"), {"--config-file=" + config, "--nofork", "--print-address"});
+    QVERIFY(daemon.waitForStarted(5000));
+    QDeadlineTimer deadline(5000);
+    while (!daemon.canReadLine() && daemon.state() == QProcess::Running && !deadline.hasExpired())
+        daemon.waitForReadyRead(100);
+    const QString printed = QString::fromUtf8(daemon.readAll());
+    daemon.terminate();
+    daemon.waitForFinished(5000);
+    QVERIFY2(printed.startsWith(QLatin1String("unix:path=")), qPrintable(printed));
 }
 
 QTEST_GUILESS_MAIN(InstallTest)
