@@ -19,7 +19,7 @@
 namespace {
 QString editorPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/vg_testeditor");
+    return QStringLiteral(TEST_EDITOR);
 }
 
 // The real desktop, noting when the pass turns to each window (it brings every

@@ -12,7 +12,7 @@
 namespace {
 QString editorPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/vg_testeditor");
+    return QStringLiteral(TEST_EDITOR);
 }
 
 UiElement chooseDefault(const QList<UiElement> &buttons)
