@@ -1,95 +1,115 @@
+// The main window's button pieces, the about box's manual link and the manuals' lookup.
+#include "app/language.h"
+#include "widgets/aboutdialog.h"
 #include "widgets/btnwidget.h"
+#include "widgets/desktopviewer.h"
+#include "widgets/helpfile.h"
 #include "widgets/qmylabel.h"
 #include "widgets/qtsvgpushbutton.h"
 
+#include <QDir>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 class TestWidgets : public QObject
 {
     Q_OBJECT
 private slots:
-    void sizeHint_data()
+    void svgButtonWithoutHoveredPicture()
     {
-        QTest::addColumn<QString>("skin");
-        QTest::addColumn<QSize>("hint");
-        QTest::newRow("full skin") << "set" << QSize(173, 123);
-        QTest::newRow("hovered missing") << "halfskin" << QSize(173, 123);
-        QTest::newRow("no such skin") << "nothing" << QSize(173, 123);
-    }
-
-    void sizeHint()
-    {
-        QFETCH(QString, skin);
-        QFETCH(QSize, hint);
         QtSvgPushButton button;
+        button.setSkin("halfskin");
         QCOMPARE(button.sizeHint(), QSize(173, 123));
-        button.setSkin(skin);
-        QCOMPARE(button.sizeHint(), hint);
     }
 
-    void widerWidgetAnchorsLeft()
+    // Pressed, then released wherever (the pressed label holds the grab): one click.
+    void clicks_data()
     {
-        QtSvgPushButton button;
-        button.setSkin("set");
-        button.resize(346, 123);
-        const QImage image = button.grab().toImage();
-        const QColor background = button.palette().color(QPalette::Window);
-        QVERIFY(image.pixelColor(86, 60) != background);
-        QCOMPARE(image.pixelColor(300, 60), background);
-    }
-
-    void labelClicks_data()
-    {
-        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::addColumn<bool>("caption");
         QTest::addColumn<QPoint>("releaseAt");
-        QTest::newRow("left on label") << Qt::LeftButton << QPoint(5, 5);
-        QTest::newRow("right on label") << Qt::RightButton << QPoint(5, 5);
-        QTest::newRow("dragged off and released") << Qt::LeftButton << QPoint(500, 400);
+        QTest::newRow("label") << false << QPoint(5, 5);
+        QTest::newRow("label, dragged off") << false << QPoint(500, 400);
+        QTest::newRow("big button's caption") << true << QPoint(10, 10);
     }
 
-    void labelClicks()
+    void clicks()
     {
-        QFETCH(Qt::MouseButton, button);
+        QFETCH(bool, caption);
         QFETCH(QPoint, releaseAt);
         QWidget window;
-        window.resize(600, 500);
         auto *label = new QMyLabel(&window);
-        label->setGeometry(0, 0, 100, 30);
+        auto *big = new BtnWidget(&window);
+        big->setGeometry(200, 0, 173, 123);
+        window.resize(600, 500);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QSignalSpy clicked(label, &QMyLabel::clicked);
-        QTest::mousePress(label, button, {}, QPoint(5, 5));
-        // The label holds the mouse grab during the press, so the release reaches it
-        // wherever the pointer is.
-        QTest::mouseRelease(label, button, {}, releaseAt);
-        QCOMPARE(clicked.count(), 1);
-        QTest::mouseRelease(label, button, {}, QPoint(5, 5));
-        QCOMPARE(clicked.count(), 1);
+        QSignalSpy labelClicked(label, &QMyLabel::clicked), bigClicked(big, &BtnWidget::clicked);
+        QWidget *w = caption ? big->captionLabel() : label;
+        QTest::mousePress(w, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, releaseAt);
+        QTest::mouseRelease(w, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(labelClicked.count() + bigClicked.count(), 1);
     }
 
-    void btnWidgetClicksOnce_data()
+    void aboutLink_data()
     {
-        QTest::addColumn<bool>("onCaption");
-        QTest::newRow("picture") << false;
-        QTest::newRow("caption") << true;
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<QString>("manual");
+        QTest::newRow("English") << false << "help_en.html";
+        QTest::newRow("Chinese") << true << "help_cn.html";
     }
 
-    void btnWidgetClicksOnce()
+    // Red on entry, still red on leaving, blue again on a click, which opens the manual each time.
+    void aboutLink()
     {
-        QFETCH(bool, onCaption);
-        BtnWidget w;
-        w.resize(173, 123);
-        w.setSkin("log");
-        w.setCaption("Log");
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QSignalSpy clicked(&w, &BtnWidget::clicked);
-        QWidget *target = onCaption ? static_cast<QWidget *>(w.captionLabel()) : w.svgButton();
-        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(10, 10));
-        QCOMPARE(clicked.count(), 1);
-        QCOMPARE(w.captionLabel()->geometry(), QRect(20, 100, 140, 25));
-        QCOMPARE(w.captionLabel()->text(), QString("Log"));
+        QFETCH(bool, chinese);
+        QFETCH(QString, manual);
+        DesktopViewer::setCapturing(true);
+        DesktopViewer::openedUrls().clear();
+        chineseUi = chinese;
+        AboutDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *link = dialog.findChild<QMyLabel *>("userLabel");
+        auto *ok = dialog.findChild<QPushButton *>("pushButton");
+        QVERIFY(!link->styleSheet().contains("red"));
+        QTest::mouseMove(ok);
+        QTest::mouseMove(link);
+        QTRY_VERIFY(link->styleSheet().contains("red"));
+        QTest::mouseMove(ok);
+        QTest::qWait(100);
+        QVERIFY(link->styleSheet().contains("red"));
+        QVERIFY(DesktopViewer::openedUrls().isEmpty());
+        QTest::mouseClick(link, Qt::LeftButton);
+        QVERIFY(!link->styleSheet().contains("red"));
+        QTest::mouseClick(link, Qt::RightButton);
+        QCOMPARE(DesktopViewer::openedUrls().size(), 2);
+        const QString opened = DesktopViewer::openedUrls().constFirst().toLocalFile();
+        QCOMPARE(opened, QDir(QCoreApplication::applicationDirPath()).filePath(manual));
+        QVERIFY(QFile::exists(opened));
+    }
+
+    // Beside the program, then ../share/voltiguard, then the XDG data directories; in the chosen language.
+    void helpLookupOrder()
+    {
+        QTemporaryDir root;
+        qputenv("XDG_DATA_DIRS", root.filePath("data").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", root.filePath("home").toLocal8Bit());
+        const QString program = root.filePath("bin");
+        const QStringList places = {"bin/help_en.html", "share/voltiguard/help_en.html",
+                                    "data/voltiguard/help_en.html"};
+        for (const QString &place : places) {
+            QVERIFY(QDir(root.path()).mkpath(QFileInfo(place).path()));
+            QVERIFY(QFile(root.filePath(place)).open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(helpFilePath(true, program), QString());
+        for (const QString &place : places) {
+            QCOMPARE(helpFilePath(false, program), root.filePath(place));
+            QVERIFY(QFile::remove(root.filePath(place)));
+        }
+        QCOMPARE(helpFilePath(false, program), QString());
     }
 };
 
