@@ -35,6 +35,11 @@ QVariantList fields(const Params &p)
             p.retries,      p.timeout};
 }
 
+UsmUser user(const QString &name, UsmAuthProtocol auth = UsmAuthProtocol::None, const QString &authPass = {})
+{
+    return {name, auth, authPass, UsmPrivProtocol::None, {}};
+}
+
 // Edits as a user does, "name=value" for a field, "name" for a button, separated by "|".
 void edit(QWidget &dialog, const QString &edits)
 {
@@ -95,8 +100,7 @@ private slots:
         QCOMPARE(fields(params), fields(written));
     }
 
-    // A value that does not parse or is out of range keeps its key's default and is reported; the other
-    // keys survive.
+    // A value that does not parse or is out of range keeps its default and is reported; the rest survive.
     void badValues_data()
     {
         QTest::addColumn<QByteArray>("content"); // "<fifo>": a FIFO; "<big>": 1.5 MB of comments and a key
@@ -258,8 +262,8 @@ private slots:
         params.contexName = "old-ctx";
         params.shutdown = params.Utility_para = params.Bat_para = params.UPS_para = params.exte_save = true;
         UsmUserTable users;
-        users.addUser({"alpha"});
-        users.addUser({"beta"});
+        users.addUser(user("alpha"));
+        users.addUser(user("beta"));
         SettingsDialog d(users);
         edit(d, edits.replace("<dir>", dir));
         MessageBox::setNextAnswer(QMessageBox::Ok);
@@ -288,14 +292,11 @@ private slots:
         };
         using A = UsmAuthProtocol;
         using P = UsmPrivProtocol;
-        row("SHA + AES128", "ups",
-            "combo_box_auth_prot=2|line_edit_auth_pass=a-pass|combo_box_priv_prot=2|line_edit_priv_pass=p-pass",
-            {"ups", A::HmacSha, "a-pass", P::Aes128, "p-pass"});
         row("MD5 with an empty password: no security", "ups",
-            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", {"ups"});
+            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", user("ups"));
         row("privacy password with privacy None", "ups",
             "combo_box_auth_prot=2|line_edit_auth_pass=a-pass|line_edit_priv_pass=p-pass",
-            {"ups", A::HmacSha, "a-pass"});
+            user("ups", A::HmacSha, "a-pass"));
         row("existing non-ASCII name replaced in place", "Überwacher-ß",
             "combo_box_auth_prot=2|line_edit_auth_pass=pässwörd-€|combo_box_priv_prot=4|line_edit_priv_pass=机密",
             {"Überwacher-ß", A::HmacSha, "pässwörd-€", P::Aes256, "机密"});
@@ -367,8 +368,7 @@ private slots:
         QVERIFY(!QFile::exists(Autostart::entryPath()) && !snmpParamsChanged);
         QCOMPARE(params.ip + params.exte_param, "127.0.0.1" + program);
 
-        // The agent's port plus 65536, which a 16-bit cut would turn into the agent's port: nothing is
-        // sent.
+        // The agent's port plus 65536, which a 16-bit cut would make the agent's port: nothing is sent.
         settings(QStringLiteral("lineEdit_port=%1|checkBox_auto|pushButton").arg(agent.port() + 65536));
         QVERIFY(QFile::exists(Autostart::entryPath()));
         QTest::qWait(3000);

@@ -1,5 +1,4 @@
-// Flushes batches of events into log.db in the data directory argv[1] until it
-// is killed, printing a line after each commit.
+// Flushes batches of events into log.db in the data directory argv[1], a line after each commit.
 
 #include "config/datadir.h"
 #include "eventlog/logstore.h"
@@ -14,10 +13,11 @@ int main(int argc, char *argv[])
         return 2;
     setDataDir(QString::fromLocal8Bit(argv[1]));
     buildEventTexts();
+    const int batch = QByteArray(argv[2]).toInt();
     // Bounded, so that a helper a test failed to kill does not run for long.
     for (int n = 0; n < 20000; ++n) {
         QList<LogEvent> events;
-        for (int i = 0; i < atoi(argv[2]); ++i)
+        for (int i = 0; i < batch; ++i)
             events.append({timeText(), i % 11});
         queueEvents(events);
         const std::optional<FlushResult> result = writePendingEvents(QStringLiteral("127.0.0.1"));

@@ -45,15 +45,13 @@ struct Windows
         main.timerslots();
         logDialogOpen = false;
     }
-    // Opens the dialog with the log button; look runs while it is shown, then it is closed.
-    void open(const std::function<void()> &look)
+    // Shown afresh, as the log button shows it.
+    void open()
     {
-        WidgetDriver::onModal<LogDialog>([&](LogDialog *d) {
-            QCoreApplication::processEvents();
-            look();
-            d->reject();
-        });
-        main.bt_log_clicked();
+        dialog->hide();
+        dialog->initView();
+        dialog->show();
+        QCoreApplication::processEvents();
     }
 };
 } // namespace
@@ -126,12 +124,11 @@ private slots:
         const QList<LogEvent> early{{"2024-02-03 04:05:06", UtilityFail}, {"2024-02-03 04:05:06", BatteryLow}};
         queueEvents(early);
         w.tick();
-        w.open([&] {
-            w.table->scrollToBottom();
-            FileDialog::setNextFileName(m_dir->file("bad.csv"));
-            MessageBox::setNextAnswer(QMessageBox::Ok);
-            w.press("bt_save");
-        });
+        w.open();
+        w.table->scrollToBottom();
+        FileDialog::setNextFileName(m_dir->file("bad.csv"));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        w.press("bt_save");
         QCOMPARE(MessageBox::shownBoxes().size(), 1);
         QCOMPARE(queued(), early);
         repair();
@@ -194,8 +191,7 @@ private slots:
         w.tick();
         QCOMPARE(refreshes.count(), 0);
 
-        w.dialog->initView();
-        w.dialog->show();
+        w.open();
         QAbstractItemModel *m = w.table->model();
         w.table->scrollToBottom();
         QSignalSpy insertedRows(m, &QAbstractItemModel::rowsInserted);
@@ -226,10 +222,8 @@ private slots:
             QVERIFY(change.startsWith("clean") || m->index(last, 0).data() == "2024-03-01 00:00:00");
         }
         // Reopened, the dialog shows the newest rows on top.
-        w.dialog->hide();
-        int top = -1;
-        w.open([&] { top = w.table->rowAt(0); });
-        QCOMPARE(top, 0);
+        w.open();
+        QCOMPARE(w.table->rowAt(0), 0);
     }
 
     void exportCsv_data()
@@ -271,7 +265,6 @@ private slots:
                                  {"2024-01-01 08:00:05", "127.0.0.2", "99", {}},
                                  {"2024-01-01 08:00:05", "127.0.0.3", "0", {}}});
         Windows w;
-        w.dialog->initView();
         const QString file = target.isEmpty() ? QString() : m_dir->file(target);
         QVERIFY(writeFile(m_dir->file("export.csv"), QByteArray(4096, 'x')) && QDir().mkdir(m_dir->file("adir")));
         const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden);
@@ -302,7 +295,6 @@ private slots:
                                            {"2024-01-02 09:30:00", "<b>1.2</b> & \"x\"", "0", {}},
                                            {"2024-01-03 10:45:00", "127.0.0.3", "42", {}}});
         Windows w;
-        w.dialog->initView();
         const QString pdf = m_dir->file("log.pdf");
         PrintDialog::setNextAnswer([pdf](QPrinter &printer) {
             printer.setOutputFileName(pdf);

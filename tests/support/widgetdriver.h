@@ -7,8 +7,7 @@
 #include <QTimer>
 #include <functional>
 
-// Drives widgets as a user does, so that the signals of a user's action reach
-// the code under test.
+// Drives widgets as a user does, so that the signals of a user's action reach the code under test.
 namespace WidgetDriver {
 
 template <typename T> T *child(QWidget &w, const char *name)
@@ -19,8 +18,7 @@ template <typename T> T *child(QWidget &w, const char *name)
     return c;
 }
 
-// Near the left edge: check boxes and radio buttons only take clicks on their
-// indicator and text.
+// Near the left edge: check boxes and radio buttons only take clicks on their indicator and text.
 inline void click(QAbstractButton *b)
 {
     QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(qMin(8, b->width() / 2), b->height() / 2));
@@ -35,8 +33,7 @@ inline void setText(QLineEdit *edit, const QString &text)
         QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-// Runs fn on the next modal dialog of type T once it is shown, inside the
-// exec() that opens it. fn must close the dialog.
+// Runs fn on the next modal dialog of type T once shown, inside the exec() that opens it; fn closes it.
 template <typename T> void onModal(std::function<void(T *)> fn)
 {
     auto *timer = new QTimer;
