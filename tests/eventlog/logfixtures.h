@@ -129,13 +129,4 @@ inline QByteArray garbage(int size)
     return QByteArray(size, '\x9c');
 }
 
-// A real database of several pages, cut off after a third of its size.
-inline void writeTruncated(const QString &path)
-{
-    writeManyRows(path, 5000, 600);
-    QFile f(path);
-    f.open(QIODevice::ReadWrite);
-    f.resize(f.size() / 3);
-}
-
 } // namespace LogFixtures

@@ -116,7 +116,10 @@ private slots:
         } else if (fault == "garbage") {
             writeFile(path, garbage(8192));
         } else if (fault == "truncated") {
-            writeTruncated(path);
+            // A real database of several pages, cut off after a third of its size.
+            writeManyRows(path, 5000, 600);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(f.size() / 3));
         } else {
             select(path, fault);
         }
