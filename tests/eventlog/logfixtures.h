@@ -5,23 +5,12 @@
 #include "eventlog/logstore.h"
 
 #include <QAbstractItemModel>
+#include <QDateTime>
 #include <QFile>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStringList>
-#include <QTest>
+#include <QSqlRecord>
 #include <functional>
-
-inline char *toString(const LogRow &r)
-{
-    return QTest::toString(r.time + QLatin1Char('|') + r.ip + QLatin1Char('|') + r.event);
-}
-
-inline char *toString(const LogEvent &e)
-{
-    return QTest::toString(e.time + QLatin1Char('|') + QString::number(e.id));
-}
 
 namespace LogFixtures {
 
@@ -33,59 +22,64 @@ struct StoredRow
     QString idType; // SQLite's typeof(id)
 };
 
-inline void withDatabase(const QString &path, const std::function<void(QSqlDatabase &)> &work)
+// The rows a statement answers, or its error as the only row.
+inline QList<QVariantList> query(QSqlDatabase &db, const QString &statement, const QVariantList &values = {})
 {
-    const QString name = QStringLiteral("log_fixture");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (!db.open())
-            qFatal("fixture cannot open %s", qPrintable(path));
-        work(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
-inline void exec(QSqlDatabase &db, const QString &statement, const QVariantList &values = {})
-{
+    QList<QVariantList> rows;
     QSqlQuery q(db);
-    if (!q.prepare(statement))
-        qFatal("fixture: %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+    q.prepare(statement);
     for (const QVariant &v : values)
         q.addBindValue(v);
     if (!q.exec())
-        qFatal("fixture: %s: %s", qPrintable(statement), qPrintable(q.lastError().text()));
+        rows.append(QVariantList{q.lastError().text()});
+    while (q.next()) {
+        rows.append(QVariantList());
+        for (int i = 0; i < q.record().count(); ++i)
+            rows.last().append(q.value(i));
+    }
+    return rows;
+}
+
+inline void withDatabase(const QString &path, const std::function<void(QSqlDatabase &)> &work)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("log_fixture"));
+        db.setDatabaseName(path);
+        db.open();
+        work(db);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("log_fixture"));
+}
+
+inline QList<QVariantList> select(const QString &path, const QString &statement)
+{
+    QList<QVariantList> rows;
+    withDatabase(path, [&](QSqlDatabase &db) { rows = query(db, statement); });
+    return rows;
 }
 
 // A file as an older build writes it: the table only, rows spliced into the statement.
 inline void writeOldFormat(const QString &path, const QList<StoredRow> &rows)
 {
     withDatabase(path, [&](QSqlDatabase &db) {
-        exec(db, "create table log(time varchar,ip varchar,id varchar)");
+        query(db, "create table log(time varchar,ip varchar,id varchar)");
         for (const StoredRow &r : rows)
-            exec(db, QStringLiteral("insert into log values('%1','%2',%3)").arg(r.time, r.ip, r.id));
+            query(db, QStringLiteral("insert into log values('%1','%2',%3)").arg(r.time, r.ip, r.id));
     });
 }
 
-// Many rows in one transaction, for paging and size tests; times fall in `seconds` distinct seconds.
+// Many rows in one transaction; their times fall in `seconds` distinct seconds from 2024-03-01 00:00:00.
 inline void writeManyRows(const QString &path, int count, int seconds)
 {
     withDatabase(path, [&](QSqlDatabase &db) {
-        exec(db, "create table if not exists log(time varchar,ip varchar,id varchar)");
+        query(db, "create table if not exists log(time varchar,ip varchar,id varchar)");
         db.transaction();
-        QSqlQuery q(db);
-        q.prepare("insert into log(time,ip,id) values(?,?,?)");
-        for (int i = 0; i < count; ++i) {
-            const int second = i * seconds / count;
-            q.bindValue(0, QStringLiteral("2024-03-01 %1:%2:%3")
-                               .arg(second / 3600 % 24, 2, 10, QLatin1Char('0'))
-                               .arg(second / 60 % 60, 2, 10, QLatin1Char('0'))
-                               .arg(second % 60, 2, 10, QLatin1Char('0')));
-            q.bindValue(1, QStringLiteral("127.0.0.%1").arg(i % 250 + 1));
-            q.bindValue(2, i % 11);
-            q.exec();
-        }
+        for (int i = 0; i < count; ++i)
+            query(db, "insert into log values(?,?,?)",
+                  {QDateTime(QDate(2024, 3, 1), QTime(0, 0))
+                       .addSecs(qint64(i) * seconds / count)
+                       .toString("yyyy-MM-dd hh:mm:ss"),
+                   QStringLiteral("127.0.0.%1").arg(i % 250 + 1), i % 11});
         db.commit();
     });
 }
@@ -93,24 +87,16 @@ inline void writeManyRows(const QString &path, int count, int seconds)
 inline QList<StoredRow> storedRows(const QString &path)
 {
     QList<StoredRow> rows;
-    withDatabase(path, [&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        q.exec("select time,ip,id,typeof(id) from log order by rowid");
-        while (q.next())
-            rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toString()});
-    });
+    for (const QVariantList &r : select(path, "select time,ip,id,typeof(id) from log order by rowid"))
+        rows.append({r.value(0).toString(), r.value(1).toString(), r.value(2).toString(), r.value(3).toString()});
     return rows;
 }
 
 inline QList<LogRow> allRowsInDisplayOrder(const QString &path)
 {
     QList<LogRow> rows;
-    withDatabase(path, [&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        q.exec("select time,ip,id from log order by time desc,rowid desc");
-        while (q.next())
-            rows.append({q.value(0).toString(), q.value(1).toString(), eventCellText(q.value(2))});
-    });
+    for (const QVariantList &r : select(path, "select time,ip,id from log order by time desc,rowid desc"))
+        rows.append({r.value(0).toString(), r.value(1).toString(), eventCellText(r.value(2))});
     return rows;
 }
 
@@ -127,57 +113,20 @@ inline QList<LogRow> shownRows(const QAbstractItemModel &model)
 inline QStringList schemaNames(const QString &path)
 {
     QStringList names;
-    withDatabase(path, [&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        q.exec("select type || ':' || name from sqlite_master order by name");
-        while (q.next())
-            names.append(q.value(0).toString());
-    });
+    for (const QVariantList &r : select(path, "select type || ':' || name from sqlite_master order by name"))
+        names.append(r.value(0).toString());
     return names;
 }
 
 inline QString integrityCheck(const QString &path)
 {
-    QString result;
-    withDatabase(path, [&](QSqlDatabase &db) {
-        QSqlQuery q(db);
-        if (!q.exec("pragma integrity_check"))
-            result = q.lastError().text();
-        while (q.next())
-            result += q.value(0).toString();
-    });
-    return result;
+    return select(path, "pragma integrity_check").value(0).value(0).toString();
 }
 
-inline void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("fixture cannot write %s", qPrintable(path));
-    f.write(bytes);
-}
-
-// Random-looking bytes that are no SQLite file.
+// Bytes that are no SQLite file.
 inline QByteArray garbage(int size)
 {
-    QByteArray bytes(size, '\0');
-    quint32 x = 2463534242u;
-    for (char &c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = char(x);
-    }
-    return bytes;
-}
-
-// A real database of several pages, cut off after a third of its size.
-inline void writeTruncated(const QString &path)
-{
-    writeManyRows(path, 5000, 600);
-    QFile f(path);
-    f.open(QIODevice::ReadWrite);
-    f.resize(f.size() / 3);
+    return QByteArray(size, '\x9c');
 }
 
 } // namespace LogFixtures
