@@ -2,186 +2,318 @@
 
 #include "platform/desktopautomation.h"
 
-#include <QList>
-#include <QMutex>
-#include <QString>
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
 #include <QStringList>
-#include <functional>
-#include <map>
-#include <optional>
+#include <QThread>
 
-// A scripted desktop for testing the pre-shutdown pass without a display. It plays
-// applications that react to the close request the way real editors do, keeps its
-// own clock (pause() and waits move it, nothing sleeps) and records every operation
-// the pass performs on it.
+// A scripted desktop for the pre-shutdown pass: applications that answer the close
+// request the way real editors do, a clock of its own (pause() and waits move it,
+// nothing sleeps), and a record of every operation the pass performs.
 //
-// An asking application puts up a prompt "Save changes?" for one unsaved document;
-// its buttons follow the chosen toolkit's order. "Save" either writes the document
-// to its known file or opens a save dialog; the dialog writes the document to the
-// path in its edit field `saveDelayMs` after it was confirmed (it stays shown until
-// then), and closes. When the last unsaved document is done the window closes and,
-// when the process has no window left, the process exits.
+// An application is given by letters. Its answer to the close request:
+//   c closes at once, s asks and Save writes `knownFile`, a asks and Save opens a
+//   save dialog that writes the name in its edit field 300 ms after confirming,
+//   b asks and Save opens a dialog without edit field that never goes, i ignores
+//   it, h hides its window and keeps running;
+// its toolkit's button order (the accessibility order, not the screen's):
+//   g GTK (Cancel first), q Qt (a file dialog's navigation buttons first),
+//   n GTK's labels without a default button, r no buttons at all (Return answers);
+// x asks before replacing a file, m asks about its next document only at the next
+// close request, p shares the process of the window added before it, o belongs to
+// this process; a digit: its unsaved documents (1).
 class FakeDesktop : public DesktopAutomation
 {
 public:
-    enum class Behaviour
+    QStringList ops; // "bringForward T", "requestClose T", "press L", "pressReturn L", "typeText X",
+                     // "setText X", "terminate T", "saved PATH"
+    QStringList saved;
+    QList<qint64> running;
+    QString knownFile;
+    int pressBlocksMs = 0; // real time a press takes
+
+    WindowHandle add(const QString &title, const QString &letters)
     {
-        ClosesAtOnce,           // window and process go at the close request
-        SavesSilently,          // asks; Save writes the document to `knownFile`
-        AsksForName,            // asks; Save opens a save dialog with an edit field
-        IgnoresClose,           // nothing happens at the close request
-        HidesAndKeepsRunning,   // hides its window at the close request, keeps running
-        DialogWithoutEditField, // asks; Save opens a dialog without edit field that never goes
-    };
-    // Buttons as the toolkit lists them (the accessibility order, not the screen's):
-    // Gtk: prompt Cancel, Don't Save, Save (default); dialog Up Path, Down Path,
-    //      Cancel, Save (default).
-    // Qt: prompt Save (default), Cancel, Discard; dialog Back, Forward, Parent
-    //      Directory, Save (default), Cancel.
-    // NoDefault: the Gtk labels without a default button (Return does nothing).
-    // NoButtons: no buttons at all; Return saves (prompt) or confirms (dialog).
-    enum class Toolkit
+        const QString digits = QString(letters).remove(QRegularExpression(QStringLiteral("\\D")));
+        const qint64 pid = letters.contains('o')   ? QCoreApplication::applicationPid()
+                           : letters.contains('p') ? m_windows.first().pid
+                                                   : 1000 + m_windows.size();
+        m_windows.prepend(
+            {WindowHandle(0x400001 + m_windows.size()), title, letters, pid, digits.isEmpty() ? 1 : digits.toInt()});
+        if (!running.contains(pid))
+            running << pid;
+        return m_windows.first().handle;
+    }
+
+    QList<WindowInfo> applicationWindows() override
     {
-        Gtk,
-        Qt,
-        NoDefault,
-        NoButtons
-    };
-
-    struct Application
+        runDue();
+        QList<WindowInfo> list;
+        for (const Window &w : std::as_const(m_windows)) {
+            if (w.shown)
+                list << WindowInfo{w.handle, w.title, QStringLiteral("FakeEditor")};
+        }
+        return list;
+    }
+    qint64 windowProcessId(WindowHandle handle) override { return window(handle) ? window(handle)->pid : 0; }
+    bool isWindowVisible(WindowHandle handle) override { return runDue(), window(handle) && window(handle)->shown; }
+    void bringForward(WindowHandle handle) override
     {
-        QString title;
-        Behaviour behaviour = Behaviour::AsksForName;
-        Toolkit toolkit = Toolkit::Gtk;
-        QString className = QStringLiteral("FakeEditor");
-        // 0: a new process; otherwise the process of an earlier window (one
-        // single-instance editor owning several windows).
-        qint64 pid = 0;
-        int unsavedDocuments = 1;
-        // false: the next document is asked for right after one is done; true: the
-        // window stays with its remaining documents until the next close request.
-        bool closeRequestPerDocument = false;
-        // After a confirmed save dialog, when the file exists: an alert "Replace?"
-        // with Cancel and Replace (default); only Replace writes the file.
-        bool asksBeforeReplacing = false;
-        QString contents = QStringLiteral("unsaved text");
-        QString knownFile; // SavesSilently
-    };
-
-    struct Operation
+        const Window w = *window(handle);
+        ops << QStringLiteral("bringForward ") + w.title;
+        m_windows.removeIf([&](const Window &o) { return o.handle == handle; });
+        m_windows.prepend(w);
+    }
+    void requestClose(WindowHandle handle) override
     {
-        qint64 atMs;
-        QString what; // "bringForward T", "requestClose T", "press L", "pressReturn L",
-                      // "typeText X", "setText X", "terminate T", "saved PATH"
-    };
+        runDue();
+        Window *w = window(handle);
+        if (!w)
+            return;
+        ops << QStringLiteral("requestClose ") + w->title;
+        const QChar answer = w->letters.at(0);
+        if (answer == 'c' || (w->left == 0 && answer != 'i' && answer != 'h'))
+            close(*w);
+        else if (answer == 'h')
+            w->shown = false;
+        else if (answer != 'i' &&
+                 std::none_of(m_order.begin(), m_order.end(), [&](int d) { return m_dialogs.at(d).owner == handle; }))
+            open(handle, 'P');
+    }
 
-    int saveDelayMs = 300;
-    // Real milliseconds each press() takes (the clock does not move).
-    int pressBlocksMs = 0;
+    QList<UiElement> dialogWindows(qint64 pid) override
+    {
+        runDue();
+        QList<UiElement> list;
+        for (int d : std::as_const(m_order)) {
+            if (window(m_dialogs.at(d).owner)->pid == pid)
+                list << UiElement{QString::number(d), UiElement::Role::Window};
+        }
+        return list;
+    }
+    QList<UiElement> visibleChildren(const UiElement &e) override
+    {
+        return isShowing(e) && !e.id.contains('/') ? m_dialogs.at(e.id.toInt()).children : QList<UiElement>();
+    }
+    QList<UiElement> buttons(const UiElement &window) override { return ofRole(window, UiElement::Role::Button); }
+    QList<UiElement> editFields(const UiElement &window) override { return ofRole(window, UiElement::Role::EditField); }
+    bool isShowing(const UiElement &e) override { return runDue(), m_order.contains(e.id.section('/', 0, 0).toInt()); }
+    bool press(const UiElement &button) override
+    {
+        QThread::msleep(pressBlocksMs);
+        if (!isShowing(button) || button.role != UiElement::Role::Button)
+            return false;
+        ops << QStringLiteral("press ") + button.label;
+        activate(button.id.section('/', 0, 0).toInt(), button.label);
+        return true;
+    }
+    bool pressReturn(const UiElement &e) override
+    {
+        if (!isShowing(e))
+            return false;
+        ops << QStringLiteral("pressReturn ") + e.label;
+        const int d = e.id.section('/', 0, 0).toInt();
+        const QList<UiElement> children = m_dialogs.at(d).children;
+        const auto isDefault = std::find_if(children.begin(), children.end(), [](auto &c) { return c.isDefault; });
+        if (e.role == UiElement::Role::EditField)
+            confirm(d);
+        else if (isDefault != children.end())
+            activate(d, isDefault->label);
+        else if (letters(d).contains('r'))
+            activate(d, m_dialogs.at(d).kind == 'R' ? QStringLiteral("Replace") : QStringLiteral("Save"));
+        return true;
+    }
+    bool typeText(const UiElement &field, const QString &text) override { return edit(field, "typeText ", text); }
+    bool setText(const UiElement &field, const QString &text) override { return edit(field, "setText ", text); }
+    QString text(const UiElement &field) override
+    {
+        return isShowing(field) ? m_dialogs.at(field.id.section('/', 0, 0).toInt()).field : QString();
+    }
 
-    // Adds the application's window on top of the others; returns its handle.
-    WindowHandle addApplication(const Application &app);
-    qint64 pidOf(WindowHandle window) const;
-    bool isRunning(qint64 pid) const;
-    bool wasTerminated(qint64 pid) const;
-    QList<Operation> operations() const;
-    QStringList operationTexts() const; // the `what` of each operation
-    QStringList savedFiles() const;     // in the order written
-    qint64 elapsedMs() const;
-
-    QList<WindowInfo> applicationWindows() override;
-    qint64 windowProcessId(WindowHandle window) override;
-    bool isWindowVisible(WindowHandle window) override;
-    void bringForward(WindowHandle window) override;
-    void requestClose(WindowHandle window) override;
-
-    QList<UiElement> dialogWindows(qint64 pid) override;
-    QList<UiElement> visibleChildren(const UiElement &window) override;
-    QList<UiElement> buttons(const UiElement &window) override;
-    QList<UiElement> editFields(const UiElement &window) override;
-    bool isShowing(const UiElement &element) override;
-    bool press(const UiElement &button) override;
-    bool pressReturn(const UiElement &element) override;
-    bool typeText(const UiElement &field, const QString &text) override;
-    QString text(const UiElement &field) override;
-    bool setText(const UiElement &field, const QString &text) override;
-
-    std::unique_ptr<DesktopProcess> openProcess(qint64 pid) override;
-    void pause(int ms) override;
-    qint64 clockMs() override { return elapsedMs(); }
+    std::unique_ptr<DesktopProcess> openProcess(qint64 pid) override
+    {
+        return running.contains(pid) ? std::make_unique<Process>(*this, pid) : nullptr;
+    }
+    void pause(int ms) override
+    {
+        m_now += ms;
+        runDue();
+    }
+    qint64 clockMs() override { return m_now; }
 
 private:
-    class Process;
-    enum class Kind
+    struct Window
     {
-        Prompt,
-        SaveDialog,
-        BlindDialog,
-        ReplaceAlert
-    };
-    struct Element
-    {
-        int id = 0;
-        int window = 0; // the dialog that holds it; itself for a dialog
-        UiElement::Role role = UiElement::Role::Other;
-        QString label;
-        bool isDefault = false;
-        QString text;
-        bool selected = false; // an edit field's prefilled text, replaced by typing
+        WindowHandle handle;
+        QString title;
+        QString letters;
+        qint64 pid;
+        int left; // unsaved documents
+        bool shown = true;
+        bool gone = false;
     };
     struct Dialog
     {
-        int id = 0;
-        Kind kind = Kind::Prompt;
-        WindowHandle owner = 0;
-        bool shown = true;
-        bool confirming = false; // SaveDialog: confirmed, writing
-        QList<int> children;     // element ids in tree order
-        QString pendingPath;     // ReplaceAlert: the file to write
-        int saveDialog = 0;      // ReplaceAlert: the dialog it answers for
+        QChar kind; // P prompt, S save dialog, B dialog without edit field, R replace question
+        WindowHandle owner;
+        QList<UiElement> children;
+        QString field;
+        qint64 writeAt = -1;
+        int saveDialog = -1; // R: the dialog it answers for
     };
-    struct Window
+    class Process : public DesktopProcess
     {
-        WindowHandle handle = 0;
-        Application app;
-        qint64 pid = 0;
-        bool shown = true;
-        bool gone = false;
-        int documentsLeft = 0;
+    public:
+        Process(FakeDesktop &desktop, qint64 pid) : m_desktop(desktop), m_pid(pid) {}
+        qint64 pid() const override { return m_pid; }
+        WaitResult waitForExit(int timeoutMs) override
+        {
+            if (m_desktop.running.contains(m_pid))
+                m_desktop.pause(timeoutMs);
+            return m_desktop.running.contains(m_pid) ? WaitResult::TimedOut : WaitResult::Exited;
+        }
+        void terminate() override
+        {
+            if (!m_desktop.running.removeOne(m_pid))
+                return;
+            for (Window &w : m_desktop.m_windows) {
+                if (w.pid == m_pid && !m_desktop.ops.last().startsWith(QLatin1String("terminate")))
+                    m_desktop.ops << QStringLiteral("terminate ") + w.title;
+                if (w.pid == m_pid)
+                    m_desktop.close(w);
+            }
+        }
+
+    private:
+        FakeDesktop &m_desktop;
+        qint64 m_pid;
     };
 
-    UiElement toUi(const Element &e) const;
-    UiElement toUi(const Dialog &d) const;
-    Window *windowOf(WindowHandle handle);
-    Dialog *dialogOf(const UiElement &element);
-    // The element, if its dialog is shown and it has the given role.
-    Element *shownElement(const UiElement &element, std::optional<UiElement::Role> role = std::nullopt);
-    void record(const QString &what);
-    void advance(qint64 ms);
-    void runDue();
-    void at(qint64 delayMs, std::function<void()> action);
-    int addElement(Dialog &dialog, UiElement::Role role, const QString &label, bool isDefault = false);
-    void openDialog(WindowHandle owner, Kind kind);
-    void closeDialog(int dialogId);
-    void activate(Dialog &dialog, const Element &element);
-    void confirmSave(Dialog &dialog);
-    void documentDone(WindowHandle owner);
-    void writeFile(WindowHandle owner, const QString &path);
-    void closeWindow(Window &window);
-    void endProcess(qint64 pid);
+    Window *window(WindowHandle handle)
+    {
+        for (Window &w : m_windows) {
+            if (w.handle == handle && !w.gone)
+                return &w;
+        }
+        return nullptr;
+    }
+    QString letters(int d) { return window(m_dialogs.at(d).owner)->letters; }
+    QList<UiElement> ofRole(const UiElement &window, UiElement::Role role)
+    {
+        QList<UiElement> list = visibleChildren(window);
+        list.removeIf([&](const UiElement &e) { return e.role != role; });
+        return list;
+    }
+    bool edit(const UiElement &field, const char *op, const QString &text)
+    {
+        if (!isShowing(field) || field.role != UiElement::Role::EditField)
+            return false;
+        ops << QLatin1String(op) + text;
+        m_dialogs[field.id.section('/', 0, 0).toInt()].field = text;
+        return true;
+    }
+    // Children: "?" a label, "#" the edit field, "*" the default button, else a button.
+    void open(WindowHandle owner, QChar kind, int saveDialog = -1)
+    {
+        const QString toolkit = window(owner)->letters;
+        const QString title = window(owner)->title;
+        QStringList spec;
+        if (kind == 'P')
+            spec = toolkit.contains('q') ? QStringList{"*Save", "Cancel", "Discard"}
+                                         : QStringList{"Cancel", "Don't Save", "*Save"};
+        else if (kind == 'S')
+            spec = toolkit.contains('q')
+                       ? QStringList{"Back", "Forward", "Parent Directory", "#File name:", "*Save", "Cancel"}
+                       : QStringList{"Up Path", "Down Path", "#Name", "Cancel", "*Save"};
+        else
+            spec = kind == 'B' ? QStringList{"Back", "*Open"} : QStringList{"Cancel", "*Replace"};
+        spec.prepend(kind == 'P' ? QStringLiteral("?Save changes to \"%1\"?").arg(title) : QStringLiteral("?Choose"));
+        Dialog dialog{kind, owner};
+        dialog.saveDialog = saveDialog;
+        for (QString c : std::as_const(spec)) {
+            const bool isDefault = c.startsWith('*') && !toolkit.contains('n');
+            const auto role = c.startsWith('?')   ? UiElement::Role::Other
+                              : c.startsWith('#') ? UiElement::Role::EditField
+                                                  : UiElement::Role::Button;
+            c.remove(QRegularExpression(QStringLiteral("^[?#*]")));
+            if (role != UiElement::Role::Button || !toolkit.contains('r'))
+                dialog.children << UiElement{QStringLiteral("%1/%2").arg(m_dialogs.size()).arg(dialog.children.size()),
+                                             role, c, isDefault};
+        }
+        m_order.prepend(int(m_dialogs.size()));
+        m_dialogs << dialog;
+    }
+    void activate(int d, const QString &label)
+    {
+        Window *w = window(m_dialogs.at(d).owner);
+        const QChar kind = m_dialogs.at(d).kind;
+        const bool save = label == QLatin1String("Save") || label == QLatin1String("Replace");
+        if (kind == 'S' && save)
+            return confirm(d);
+        if (kind == 'B' || (kind == 'S' && !save))
+            return;
+        m_order.removeOne(d);
+        if (kind == 'R' && save) {
+            m_order.removeOne(m_dialogs.at(d).saveDialog);
+            write(*w, m_dialogs.at(m_dialogs.at(d).saveDialog).field);
+        } else if (kind == 'P' && save && w->letters.at(0) == 's') {
+            write(*w, knownFile);
+        } else if (kind == 'P' && save) {
+            return open(w->handle, w->letters.at(0) == 'a' ? 'S' : 'B');
+        } else if (kind == 'R' || label == QLatin1String("Cancel")) {
+            return;
+        }
+        documentDone(*w);
+    }
+    void confirm(int d)
+    {
+        if (m_dialogs.at(d).writeAt < 0 && !m_dialogs.at(d).field.isEmpty())
+            m_dialogs[d].writeAt = m_now + 300;
+    }
+    // Like a real toolkit, a save dialog goes on showing while the file is written.
+    bool runDue()
+    {
+        for (int d : QList<int>(m_order)) {
+            Dialog &dialog = m_dialogs[d];
+            if (dialog.writeAt < 0 || dialog.writeAt > m_now)
+                continue;
+            dialog.writeAt = -1;
+            Window &w = *window(dialog.owner);
+            if (w.letters.contains('x') && QFile::exists(dialog.field))
+                return open(w.handle, 'R', d), true;
+            m_order.removeOne(d);
+            write(w, dialog.field);
+            documentDone(w);
+        }
+        return true;
+    }
+    void write(const Window &w, const QString &path)
+    {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly) && file.write("unsaved text") > 0) {
+            ops << QStringLiteral("saved ") + path;
+            saved << path;
+        }
+    }
+    void documentDone(Window &w)
+    {
+        if (--w.left <= 0)
+            close(w);
+        else if (!w.letters.contains('m'))
+            open(w.handle, 'P');
+    }
+    void close(Window &w)
+    {
+        w.shown = false;
+        w.gone = true;
+        m_order.removeIf([&](int d) { return m_dialogs.at(d).owner == w.handle; });
+        if (std::none_of(m_windows.begin(), m_windows.end(), [&](auto &o) { return o.pid == w.pid && !o.gone; }))
+            running.removeOne(w.pid);
+    }
 
-    mutable QMutex m_mutex;
     qint64 m_now = 0;
-    int m_nextId = 1;
-    qint64 m_nextPid = 1000;
-    WindowHandle m_nextHandle = 0x400001;
     QList<Window> m_windows; // frontmost first
-    std::map<int, Dialog> m_dialogs;
-    std::map<int, Element> m_elements;
-    QList<int> m_dialogOrder; // frontmost first
-    QList<qint64> m_running;
-    QList<qint64> m_terminated;
-    QList<Operation> m_operations;
-    QStringList m_saved;
-    QList<std::pair<qint64, std::function<void()>>> m_due;
+    QList<Dialog> m_dialogs; // by id
+    QList<int> m_order;      // the shown dialogs, frontmost first
 };
