@@ -3,22 +3,20 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
 
 namespace {
-const QString service = QStringLiteral("org.freedesktop.login1");
-const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
-const QString mock = QStringLiteral("org.freedesktop.DBus.Mock");
+const QString manager = "org.freedesktop.login1.Manager";
+const QString mock = "org.freedesktop.DBus.Mock";
 
 void startWith(QProcess &p, const QString &bus, const QString &program, const QStringList &args)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DBUS_STARTER_ADDRESS"));
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus);
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+    env.remove("DBUS_STARTER_ADDRESS");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(program, args);
@@ -27,26 +25,22 @@ void startWith(QProcess &p, const QString &bus, const QString &program, const QS
 
 void endProcess(QProcess &p)
 {
-    if (p.state() == QProcess::NotRunning)
-        return;
     p.terminate();
-    if (!p.waitForFinished(5000)) {
+    if (p.state() != QProcess::NotRunning && !p.waitForFinished(5000))
         p.kill();
-        p.waitForFinished(5000);
-    }
+    p.waitForFinished(5000);
 }
+
 // D-Bus containers as nested QVariantLists, variants unwrapped.
 QVariant plain(const QVariant &v)
 {
     if (v.userType() == qMetaTypeId<QDBusVariant>())
         return plain(v.value<QDBusVariant>().variant());
-    if (v.userType() != qMetaTypeId<QDBusArgument>())
-        return v;
     const QDBusArgument arg = v.value<QDBusArgument>();
-    QVariantList list;
     const bool array = arg.currentType() == QDBusArgument::ArrayType;
-    if (!array && arg.currentType() != QDBusArgument::StructureType)
-        return arg.asVariant();
+    if (v.userType() != qMetaTypeId<QDBusArgument>() || (!array && arg.currentType() != QDBusArgument::StructureType))
+        return v.userType() == qMetaTypeId<QDBusArgument>() ? arg.asVariant() : v;
+    QVariantList list;
     array ? arg.beginArray() : arg.beginStructure();
     while (!arg.atEnd())
         list << plain(arg.asVariant());
@@ -58,36 +52,34 @@ QVariant plain(const QVariant &v)
 bool LogindMock::start(const QString &canPowerOff)
 {
     if (qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS")) {
-        m_error = QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS is unset; run the tests through scripts/run-tests");
+        m_error = "DBUS_SYSTEM_BUS_ADDRESS is unset; run the tests through scripts/run-tests";
         return false;
     }
     // A bus that only this test can reach and on which the mock may own the logind name.
-    const QString socket = m_dir.filePath(QStringLiteral("bus"));
-    m_address = QStringLiteral("unix:path=") + socket;
-    QFile conf(m_dir.filePath(QStringLiteral("bus.conf")));
+    const QString socket = m_dir.filePath("bus");
+    m_address = "unix:path=" + socket;
+    QFile conf(m_dir.filePath("bus.conf"));
     if (!conf.open(QIODevice::WriteOnly))
         return false;
-    conf.write(QStringLiteral("<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth><policy "
-                              "context=\"default\"><allow user=\"*\"/><allow own=\"*\"/><allow "
-                              "send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>")
+    conf.write(QString("<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth><policy context="
+                       "\"default\"><allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/><allow "
+                       "receive_sender=\"*\"/></policy></busconfig>")
                    .arg(m_address)
                    .toUtf8());
     conf.close();
-    startWith(m_daemon, QStringLiteral("unix:path=/nonexistent"), QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--config-file=") + conf.fileName(), QStringLiteral("--nofork"),
-               QStringLiteral("--nopidfile")});
+    startWith(m_daemon, "unix:path=/nonexistent", "dbus-daemon",
+              {"--config-file=" + conf.fileName(), "--nofork", "--nopidfile"});
     QDeadlineTimer deadline(10000);
     while (!QFile::exists(socket) && !deadline.hasExpired())
         QThread::msleep(20);
-    startWith(m_mock, m_address, QStringLiteral("/usr/bin/python3"),
-              {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
-               QStringLiteral("--template"), QStringLiteral("logind"), QStringLiteral("-p"),
-               QStringLiteral("{\"CanPowerOff\": \"%1\"}").arg(canPowerOff)});
-    m_connection = QStringLiteral("logindmock-%1").arg(quintptr(this));
+    startWith(m_mock, m_address, "/usr/bin/python3",
+              {"-m", "dbusmock", "--system", "--template", "logind", "-p",
+               QString("{\"CanPowerOff\": \"%1\"}").arg(canPowerOff)});
+    m_connection = QString("logindmock-%1").arg(quintptr(this));
     QDBusConnection bus = QDBusConnection::connectToBus(m_address, m_connection);
-    while (!bus.interface() || !bus.interface()->isServiceRegistered(service).value()) {
+    while (!bus.interface() || !bus.interface()->isServiceRegistered("org.freedesktop.login1").value()) {
         if (deadline.hasExpired() || m_mock.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("the logind mock did not appear on its private bus");
+            m_error = "the logind mock did not appear on its private bus";
             stop();
             return false;
         }
@@ -95,14 +87,13 @@ bool LogindMock::start(const QString &canPowerOff)
     }
     m_previous = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toUtf8());
-    m_envChanged = true;
     return true;
 }
 
 void LogindMock::stop()
 {
-    if (std::exchange(m_envChanged, false))
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", *m_previous);
+    if (m_previous)
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", *std::exchange(m_previous, std::nullopt));
     QDBusConnection::disconnectFromBus(m_connection);
     endProcess(m_mock);
     endProcess(m_daemon);
@@ -110,14 +101,14 @@ void LogindMock::stop()
 
 bool LogindMock::ownsSystemBusVariable() const
 {
-    return !m_address.isEmpty() && qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS") == m_address &&
+    return m_previous && qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS") == m_address &&
            m_daemon.state() == QProcess::Running;
 }
 
 QDBusMessage LogindMock::call(const QString &interface, const QString &method, const QVariantList &args)
 {
     QDBusMessage message =
-        QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/login1"), interface, method);
+        QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1", interface, method);
     message.setArguments(args);
     const QDBusMessage reply = QDBusConnection(m_connection).call(message, QDBus::Block, 5000);
     m_error = reply.errorMessage();
@@ -126,36 +117,32 @@ QDBusMessage LogindMock::call(const QString &interface, const QString &method, c
 
 bool LogindMock::replaceMethod(const QString &method, const QString &inSig, const QString &outSig, const QString &code)
 {
-    return call(mock, QStringLiteral("AddMethod"), {manager, method, inSig, outSig, code}).type() ==
-           QDBusMessage::ReplyMessage;
+    return call(mock, "AddMethod", {manager, method, inSig, outSig, code}).type() == QDBusMessage::ReplyMessage;
 }
 
 QList<LogindMock::Call> LogindMock::calls(const QString &method)
 {
     QList<Call> result;
-    for (const QVariant &c :
-         plain(call(mock, QStringLiteral("GetMethodCalls"), {method}).arguments().value(0)).toList())
+    for (const QVariant &c : plain(call(mock, "GetMethodCalls", {method}).arguments().value(0)).toList())
         result << Call{method, c.toList().value(1).toList()};
     return result;
 }
 
 bool LogindMock::clearCalls()
 {
-    return call(mock, QStringLiteral("ClearCalls")).type() == QDBusMessage::ReplyMessage;
+    return call(mock, "ClearCalls").type() == QDBusMessage::ReplyMessage;
 }
 
 QList<QStringList> LogindMock::inhibitors()
 {
     QList<QStringList> result;
-    for (const QVariant &i : plain(call(manager, QStringLiteral("ListInhibitors")).arguments().value(0)).toList())
+    for (const QVariant &i : plain(call(manager, "ListInhibitors").arguments().value(0)).toList())
         result << QVariant(i.toList().mid(0, 4)).toStringList();
     return result;
 }
 
 bool LogindMock::prepareForShutdown(bool starting)
 {
-    return call(mock, QStringLiteral("EmitSignal"),
-                {manager, QStringLiteral("PrepareForShutdown"), QStringLiteral("b"),
-                 QVariant::fromValue(QVariantList{starting})})
-               .type() == QDBusMessage::ReplyMessage;
+    const QVariantList args{manager, "PrepareForShutdown", "b", QVariant::fromValue(QVariantList{starting})};
+    return call(mock, "EmitSignal", args).type() == QDBusMessage::ReplyMessage;
 }

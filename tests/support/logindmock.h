@@ -41,6 +41,5 @@ private:
     QString m_address;
     QString m_error;
     QString m_connection;
-    std::optional<QByteArray> m_previous;
-    bool m_envChanged = false;
+    std::optional<QByteArray> m_previous; // while the variable names this bus
 };

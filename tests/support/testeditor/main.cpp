@@ -1,11 +1,9 @@
-// A small Qt 6 editor for the desktop tests: each --text is an unsaved document in
-// a tab of its own; closing asks about each (Save, Discard, Cancel), and Save asks
-// for a file name. --ignore-close, --hide-on-close and --tool play windows the
-// document saver must end or leave alone.
+// A small Qt 6 editor for the desktop tests: each --text is an unsaved document in a
+// tab; closing asks about each (Save, Discard, Cancel) and Save asks for a file name.
+// --ignore-close, --hide-on-close and --tool play windows the saver must end or leave.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -23,31 +21,23 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        if (hideOnClose)
-            hide();
+        setVisible(!hideOnClose);
         event->setAccepted(!ignoreClose && !hideOnClose);
         while (event->isAccepted() && tabs->count() > 0) {
-            if (!askAndSave(static_cast<QPlainTextEdit *>(tabs->widget(0))))
-                event->ignore();
-            else
+            QMessageBox box(QMessageBox::Question, windowTitle(), "Save changes to " + tabs->tabText(0) + "?",
+                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+            box.setDefaultButton(QMessageBox::Save);
+            const int answer = box.exec();
+            QFile file(answer == QMessageBox::Save ? QFileDialog::getSaveFileName(this, "Save As", {}, {}, nullptr,
+                                                                                  QFileDialog::DontUseNativeDialog)
+                                                   : QString());
+            if (answer == QMessageBox::Discard ||
+                (file.open(QIODevice::WriteOnly) &&
+                 file.write(static_cast<QPlainTextEdit *>(tabs->widget(0))->toPlainText().toUtf8()) >= 0))
                 delete tabs->widget(0);
+            else
+                event->ignore();
         }
-    }
-
-private:
-    bool askAndSave(QPlainTextEdit *edit)
-    {
-        QMessageBox box(QMessageBox::Question, windowTitle(),
-                        QStringLiteral("Save changes to %1?").arg(tabs->tabText(0)),
-                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-        box.setDefaultButton(QMessageBox::Save);
-        const int answer = box.exec();
-        if (answer != QMessageBox::Save)
-            return answer == QMessageBox::Discard;
-        QFile file(QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(), QString(), nullptr,
-                                                QFileDialog::DontUseNativeDialog));
-        return !file.fileName().isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(edit->toPlainText().toUtf8()) >= 0;
     }
 };
 } // namespace
@@ -56,26 +46,24 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption caption(QStringLiteral("caption"), QString(), QStringLiteral("text"),
-                                     QStringLiteral("Test Editor"));
-    const QCommandLineOption text(QStringLiteral("text"), QString(), QStringLiteral("text"));
-    const QCommandLineOption ignoreClose(QStringLiteral("ignore-close"));
-    const QCommandLineOption hideOnClose(QStringLiteral("hide-on-close"));
-    const QCommandLineOption tool(QStringLiteral("tool"));
-    parser.addOptions({caption, text, ignoreClose, hideOnClose, tool});
+    parser.addOptions({{"caption", {}, "text", "Test Editor"},
+                       {"text", {}, "text"},
+                       {"ignore-close", {}},
+                       {"hide-on-close", {}},
+                       {"tool", {}}});
     parser.process(app);
     QWidget palette(nullptr, Qt::Tool);
     EditorWindow editor;
-    QWidget *shown = parser.isSet(tool) ? &palette : &editor;
-    editor.ignoreClose = parser.isSet(ignoreClose);
-    editor.hideOnClose = parser.isSet(hideOnClose);
+    QWidget *shown = parser.isSet("tool") ? &palette : &editor;
+    editor.ignoreClose = parser.isSet("ignore-close");
+    editor.hideOnClose = parser.isSet("hide-on-close");
     editor.setCentralWidget(editor.tabs);
-    for (const QString &document : parser.values(text)) {
+    for (const QString &document : parser.values("text")) {
         auto *edit = new QPlainTextEdit(document);
         edit->document()->setModified(true);
-        editor.tabs->addTab(edit, QStringLiteral("Untitled %1").arg(editor.tabs->count() + 1));
+        editor.tabs->addTab(edit, QString("Untitled %1").arg(editor.tabs->count() + 1));
     }
-    shown->setWindowTitle(parser.value(caption));
+    shown->setWindowTitle(parser.value("caption"));
     shown->resize(640, 480);
     shown->show();
     return app.exec();
