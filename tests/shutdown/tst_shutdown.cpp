@@ -363,24 +363,27 @@ unopenable close_file.db does not stop the pass | a Ed | unopenable | Ed: close 
         QVERIFY(!ops.isEmpty() || desktop.running.isEmpty());
     }
 
-    void logindAnswers_data()
+    // CanPowerOff as its answer's signature and Python code, PowerOff's code, the
+    // PowerOff calls of one request, part of the reason (empty: accepted). The answer is
+    // in log.db when the call returns (the session's SIGTERM can follow at once), after
+    // what was queued before. The pass runs before the first request only, and its
+    // record notes every answer; with saving off there is no pass and no record.
+    void powerOff_data()
     {
-        // CanPowerOff as its answer's signature and Python code, PowerOff's code; the
-        // PowerOff calls; part of the reason (empty: accepted).
         addColumns({"canPowerOff", "powerOff", "powerOffCalls", "reason"});
         addRows(R"(
 yes | s ret = 'yes' | - | 1 | -
-no | s ret = 'no' | - | 0 | CanPowerOff with "no"
+no, saving off | s ret = 'no' | - | 0 | CanPowerOff with "no"
 challenge | s ret = 'challenge' | - | 0 | CanPowerOff with "challenge"
 CanPowerOff fails | s raise dbus.exceptions.DBusException('refused') | - | 0 | CanPowerOff failed: refused
 CanPowerOff answers a bool | b ret = True | - | 0 | CanPowerOff gave an answer of the wrong type
-CanPowerOff answers too late | s import time; time.sleep(2); ret = 'yes' | - | 0 | CanPowerOff failed
+CanPowerOff answers too late | s import time; time.sleep(1.2); ret = 'yes' | - | 0 | CanPowerOff failed
 PowerOff fails | s ret = 'yes' | REFUSE | 1 | PowerOff failed: refused (org.freedesktop.DBus.Error.AccessDenied)
 no system bus | - | - | 0 | system bus cannot be reached
 )");
     }
 
-    void logindAnswers()
+    void powerOff()
     {
         QFETCH(QString, canPowerOff);
         QFETCH(QString, powerOff);
@@ -388,65 +391,42 @@ no system bus | - | - | 0 | system bus cannot be reached
         QFETCH(QString, reason);
         QVERIFY(m_mock.replaceMethod("CanPowerOff", "", canPowerOff.left(1), canPowerOff.mid(2)));
         QVERIFY(m_mock.replaceMethod("PowerOff", "b", "", powerOff == "REFUSE" ? refuse : powerOff));
-        const QByteArray bus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        if (canPowerOff.isEmpty())
-            qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/voltiguard-test-guard");
-        const PowerOffResult result = LogindPowerOff(1000).requestPowerOff();
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus);
-        QCOMPARE(result.accepted, reason.isEmpty());
-        QVERIFY2(result.reason.contains(reason) && (reason.isEmpty() || !result.reason.isEmpty()),
-                 qPrintable(result.reason));
-        QCOMPARE(calls("CanPowerOff"), canPowerOff.isEmpty() ? 0 : 1);
-        QCOMPARE(calls("PowerOff"), powerOffCalls.toInt());
-        for (const LogindMock::Call &c : m_mock.calls("PowerOff"))
-            QCOMPARE(c.args, QVariantList{false});
-    }
-
-    // The answer is in log.db when the call returns (the session's SIGTERM can follow an
-    // accepted power-off at once), after what was queued before it. The pass runs
-    // before the request, once a run, and its record notes every answer.
-    void answerIsLoggedAtOnce_data()
-    {
-        addColumns({"canPowerOff", "save", "event"});
-        addRows(R"(
-accepted | yes | on | Linux System Shutdown
-refused | challenge | on | Shutdown Failed
-saving off: no pass, the record left alone | no | - | Shutdown Failed
-)");
-    }
-
-    void answerIsLoggedAtOnce()
-    {
-        QFETCH(QString, canPowerOff);
-        QFETCH(QString, save);
-        QFETCH(QString, event);
-        QVERIFY(m_mock.replaceMethod("CanPowerOff", "", "s", "ret = '" + canPowerOff + "'"));
         CloseFile::reset();
         CloseFile::addClosed("earlier");
         FakeDesktop desktop;
         desktop.add("notes.txt", "c");
         OpenDocumentSaver saver(desktop);
-        params.exte_save = !save.isEmpty();
+        params.exte_save = !QByteArray(QTest::currentDataTag()).contains("saving off");
         queueEvents({LogEvent{timeText(), UtilityFail}});
         int powerOffsBeforePass = -1;
         ShutdownSequence sequence(std::make_unique<LogindPowerOff>(1000), [&] {
             powerOffsBeforePass = calls("PowerOff");
             saver.closeApplications();
         });
+        const QByteArray bus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
         for (bool runPass : {true, false}) {
-            const ShutdownResult result = sequence.shutdownSystem(runPass);
-            QCOMPARE(result.powerOff.accepted, canPowerOff == "yes");
+            if (canPowerOff.isEmpty())
+                qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/voltiguard-test-guard");
+            const PowerOffResult result = sequence.shutdownSystem(runPass).powerOff;
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus);
+            QCOMPARE(result.accepted, reason.isEmpty());
+            QVERIFY2(result.reason.contains(reason) && result.reason.isEmpty() == reason.isEmpty(),
+                     qPrintable(result.reason));
             QVERIFY(takeEvents().isEmpty());
             const std::optional<QList<LogRow>> rows = LogDatabase(LogDatabase::viewConnection).newestRows(10);
             QVERIFY(rows && rows->size() == (runPass ? 2 : 3));
-            QCOMPARE(rows->first().event + ", " + rows->last().event, event + ", Utility Fail");
+            QCOMPARE(rows->first().event + ", " + rows->last().event,
+                     (result.accepted ? "Linux System Shutdown" : "Shutdown Failed") + QString(", Utility Fail"));
             const CloseFile::Record record = CloseFile::read();
             QCOMPARE(record.closed, QStringList{params.exte_save ? "notes.txt" : "earlier"});
-            QCOMPARE(record.powerOffAccepted,
-                     params.exte_save ? std::optional(result.powerOff.accepted) : std::nullopt);
+            QCOMPARE(record.powerOffAccepted, params.exte_save ? std::optional(result.accepted) : std::nullopt);
         }
         QCOMPARE(powerOffsBeforePass, params.exte_save ? 0 : -1);
         QCOMPARE(desktop.ops.size(), params.exte_save ? 2 : 0);
+        QCOMPARE(calls("CanPowerOff"), canPowerOff.isEmpty() ? 0 : 2);
+        QCOMPARE(calls("PowerOff"), 2 * powerOffCalls.toInt());
+        for (const LogindMock::Call &c : m_mock.calls("PowerOff"))
+            QCOMPARE(c.args, QVariantList{false});
     }
 
     // A one-minute utility failure: the status bar counts down, the popup follows, the
