@@ -516,17 +516,16 @@ refused | challenge | Shutdown refused | Shutdown Failed
         panel.show();
         QTRY_VERIFY(!panel.findChild<QPropertyAnimation *>());
         const QPoint start = panel.pos();
-        const QPoint grip = panel.frameGeometry().topLeft() + QPoint(120, 80);
-        for (const auto &[type, at] : {std::pair{QEvent::MouseMove, grip},
-                                       {QEvent::MouseButtonPress, grip},
-                                       {QEvent::MouseMove, grip - QPoint(300, 200)},
-                                       {QEvent::MouseButtonRelease, grip - QPoint(300, 200)},
-                                       {QEvent::MouseMove, grip}}) {
-            const bool held = type == QEvent::MouseButtonPress || (type == QEvent::MouseMove && at != grip);
+        const QPoint grip = panel.frameGeometry().topLeft() + QPoint(120, 80), to = grip - QPoint(300, 200);
+        const auto send = [&](QEvent::Type type, const QPoint &at, Qt::MouseButtons held) {
             QMouseEvent e(type, panel.mapFromGlobal(at), at, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                          held ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+                          held, Qt::NoModifier);
             QCoreApplication::sendEvent(&panel, &e);
-        }
+        };
+        send(QEvent::MouseMove, grip, Qt::NoButton);
+        send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+        send(QEvent::MouseMove, to, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, to, Qt::NoButton);
         QCOMPARE(panel.pos(), start - QPoint(300, 200));
     }
 

@@ -68,8 +68,7 @@ public:
             w.shown = false;
         else if (answer == 'c' || (w.left == 0 && answer != 'i'))
             close(w);
-        else if (answer != 'i' &&
-                 !std::any_of(m_order.begin(), m_order.end(), [&](int d) { return m_dialogs[d].owner == handle; }))
+        else if (answer != 'i')
             open(handle, 'P');
     }
 
@@ -104,10 +103,8 @@ public:
         ops << "Return";
         if (e.role == UiElement::Role::EditField)
             confirm(d);
-        else if (isDefault != children.end())
-            activate(d, isDefault->label);
-        else if (window(m_dialogs[d].owner)->letters.contains('r'))
-            activate(d, m_dialogs[d].kind == 'R' ? "Replace" : "Save");
+        else
+            activate(d, isDefault != children.end() ? isDefault->label : "Save");
         return true;
     }
     bool typeText(const UiElement &field, const QString &text) override
