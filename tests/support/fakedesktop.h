@@ -203,7 +203,7 @@ private:
     void open(WindowHandle owner, QChar kind, int saveDialog = -1)
     {
         const QString letters = window(owner)->letters;
-        const QString spec =
+        const QString layout =
             kind == 'P'
                 ? letters.contains('q') ? "?Save changes|*Save|Cancel|Discard" : "?Save changes|Cancel|Don't Save|*Save"
             : kind == 'S' ? letters.contains('q') ? "Back|Forward|Parent Directory|#File name:|*Save|Cancel"
@@ -211,7 +211,7 @@ private:
             : kind == 'B' ? "?Choose a folder|Back|*Open"
                           : "?Replace it?|Cancel|*Replace";
         Dialog dialog{kind, owner, saveDialog};
-        for (const QString &c : spec.split('|')) {
+        for (const QString &c : layout.split('|')) {
             const auto role = c[0] == '?'   ? UiElement::Role::Other
                               : c[0] == '#' ? UiElement::Role::EditField
                                             : UiElement::Role::Button;
