@@ -1,12 +1,9 @@
-// A small Qt 6 editor for the desktop tests. Each --text becomes an unsaved
-// document in its own tab; closing the window asks about each one in turn
-// (Save, Discard, Cancel) and Save asks for a file name, like real editors do.
-// The other options play applications that do not let the document saver
-// close them, and windows it must leave alone.
+// A small Qt 6 editor for the desktop tests: each --text is an unsaved document in a
+// tab; closing asks about each (Save, Discard, Cancel) and Save asks for a file name.
+// --ignore-close, --hide-on-close and --tool play windows the saver must end or leave.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCommandLineParser>
-#include <QFile>
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -17,67 +14,31 @@ namespace {
 class EditorWindow : public QMainWindow
 {
 public:
-    EditorWindow(const QStringList &texts, bool ignoreClose, bool hideOnClose)
-        : m_tabs(new QTabWidget(this)), m_ignoreClose(ignoreClose), m_hideOnClose(hideOnClose)
-    {
-        setCentralWidget(m_tabs);
-        for (const QString &text : texts) {
-            auto *edit = new QPlainTextEdit(m_tabs);
-            edit->setPlainText(text);
-            edit->document()->setModified(true);
-            m_tabs->addTab(edit, QStringLiteral("Untitled %1").arg(m_tabs->count() + 1));
-        }
-        resize(640, 480);
-    }
+    QTabWidget *tabs = new QTabWidget(this);
+    bool ignoreClose = false;
+    bool hideOnClose = false;
 
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        if (m_ignoreClose) {
-            event->ignore();
-            return;
-        }
-        if (m_hideOnClose) {
-            hide();
-            event->ignore();
-            return;
-        }
-        while (m_tabs->count() > 0) {
-            auto *edit = static_cast<QPlainTextEdit *>(m_tabs->widget(0));
-            if (edit->document()->isModified() && !askAndSave(edit)) {
+        setVisible(!hideOnClose);
+        event->setAccepted(!ignoreClose && !hideOnClose);
+        while (event->isAccepted() && tabs->count() > 0) {
+            QMessageBox box(QMessageBox::Question, windowTitle(), "Save changes to " + tabs->tabText(0) + "?",
+                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+            box.setDefaultButton(QMessageBox::Save);
+            const int answer = box.exec();
+            QFile file(answer == QMessageBox::Save ? QFileDialog::getSaveFileName(this, "Save As", {}, {}, nullptr,
+                                                                                  QFileDialog::DontUseNativeDialog)
+                                                   : QString());
+            if (answer == QMessageBox::Discard ||
+                (file.open(QIODevice::WriteOnly) &&
+                 file.write(static_cast<QPlainTextEdit *>(tabs->widget(0))->toPlainText().toUtf8()) >= 0))
+                delete tabs->widget(0);
+            else
                 event->ignore();
-                return;
-            }
-            m_tabs->removeTab(0);
-            edit->deleteLater();
         }
-        event->accept();
     }
-
-private:
-    bool askAndSave(QPlainTextEdit *edit)
-    {
-        QMessageBox box(QMessageBox::Question, windowTitle(),
-                        QStringLiteral("Save changes to %1?").arg(m_tabs->tabText(0)),
-                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-        box.setDefaultButton(QMessageBox::Save);
-        const int answer = box.exec();
-        if (answer == QMessageBox::Discard)
-            return true;
-        if (answer != QMessageBox::Save)
-            return false;
-        const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(), QString(),
-                                                          nullptr, QFileDialog::DontUseNativeDialog);
-        QFile file(name);
-        if (name.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        file.write(edit->toPlainText().toUtf8());
-        return true;
-    }
-
-    QTabWidget *m_tabs;
-    bool m_ignoreClose;
-    bool m_hideOnClose;
 };
 } // namespace
 
@@ -85,26 +46,25 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption caption(QStringLiteral("caption"), QStringLiteral("Window title."), QStringLiteral("text"),
-                                     QStringLiteral("Test Editor"));
-    const QCommandLineOption text(QStringLiteral("text"), QStringLiteral("An unsaved document."),
-                                  QStringLiteral("text"));
-    const QCommandLineOption ignoreClose(QStringLiteral("ignore-close"), QStringLiteral("Refuse every close."));
-    const QCommandLineOption hideOnClose(QStringLiteral("hide-on-close"),
-                                         QStringLiteral("Hide at the close request and keep running."));
-    const QCommandLineOption tool(QStringLiteral("tool"), QStringLiteral("Show a tool window instead."));
-    parser.addOptions({caption, text, ignoreClose, hideOnClose, tool});
+    parser.addOptions({{"caption", {}, "text", "Test Editor"},
+                       {"text", {}, "text"},
+                       {"ignore-close", {}},
+                       {"hide-on-close", {}},
+                       {"tool", {}}});
     parser.process(app);
-
-    if (parser.isSet(tool)) {
-        QWidget palette(nullptr, Qt::Tool);
-        palette.setWindowTitle(parser.value(caption));
-        palette.resize(200, 300);
-        palette.show();
-        return app.exec();
+    QWidget palette(nullptr, Qt::Tool);
+    EditorWindow editor;
+    QWidget *shown = parser.isSet("tool") ? &palette : &editor;
+    editor.ignoreClose = parser.isSet("ignore-close");
+    editor.hideOnClose = parser.isSet("hide-on-close");
+    editor.setCentralWidget(editor.tabs);
+    for (const QString &document : parser.values("text")) {
+        auto *edit = new QPlainTextEdit(document);
+        edit->document()->setModified(true);
+        editor.tabs->addTab(edit, QString("Untitled %1").arg(editor.tabs->count() + 1));
     }
-    EditorWindow window(parser.values(text), parser.isSet(ignoreClose), parser.isSet(hideOnClose));
-    window.setWindowTitle(parser.value(caption));
-    window.show();
+    shown->setWindowTitle(parser.value("caption"));
+    shown->resize(640, 480);
+    shown->show();
     return app.exec();
 }
