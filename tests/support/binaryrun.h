@@ -3,34 +3,37 @@
 #include "tempdatadir.h"
 
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <memory>
 
-// The real voltiguard binary, copied into its own data directory so that its
-// param.ini, databases and lock stay private to the test.
+// A real binary (voltiguard unless the environment variable names another),
+// copied into its own data directory so that its param.ini, databases and lock
+// stay private to the test.
 class BinaryRun
 {
 public:
-    BinaryRun();
-    ~BinaryRun();
+    explicit BinaryRun(const char *binaryVariable = "VOLTIGUARD_BINARY");
+    ~BinaryRun() { stop(); }
 
     const TempDataDir &dataDir() const { return m_data; }
     QProcessEnvironment &environment() { return m_env; }
-    // Starts the binary; param.ini must already exist in the data directory.
-    bool start(const QStringList &arguments = {});
-    // Another process of the same binary with the same environment (second instance).
-    std::unique_ptr<QProcess> startAnother();
+    // Starts the binary, as process() unless another is given; without a loopback agent
+    // in param.ini, in a network namespace with only loopback, where the default address
+    // cannot be polled.
+    bool start(const QStringList &arguments = {}, QProcess *process = nullptr);
     QProcess &process() { return m_process; }
-    void stop();
+    void stop() { endProcess(m_process); }
     QString runtimeDir() const { return m_runtime.path(); }
 
-private:
-    void prepare(QProcess &p);
+    // Terminates the process, killing it when it does not end.
+    static void endProcess(QProcess &process);
 
+private:
     TempDataDir m_data;
     QTemporaryDir m_runtime;
     QTemporaryDir m_config;
-    QProcessEnvironment m_env;
-    QProcess m_process;
     QString m_binary;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+    QProcess m_process;
 };
+
+// The event ids of a log.db in the order they were written.
+QList<int> loggedIds(const QString &path);
