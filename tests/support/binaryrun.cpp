@@ -24,8 +24,8 @@ bool BinaryRun::start(const QStringList &arguments, QProcess *process)
     if (QSettings(m_data.file("param.ini"), QSettings::IniFormat).value("ip").toString().startsWith("127."))
         process->start(m_binary, arguments);
     else
-        process->start("unshare", QStringList{"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"", m_binary} +
-                                      arguments);
+        process->start("unshare",
+                       QStringList{"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"", m_binary} + arguments);
     return process->waitForStarted(10000);
 }
 

@@ -24,21 +24,20 @@ QList<Node> children(const Node &node)
     return atspiReferences(call(node, "org.a11y.atspi.Accessible", "GetChildren"));
 }
 
-// Depth first below the applications of a process; visit says whether to go below a node.
-void walk(qint64 pid, const std::function<bool(const Node &)> &visit)
+// Depth first below the applications of a process, while visit says to go on.
+bool walk(qint64 pid, const std::function<bool(const Node &)> &visit)
 {
-    std::function<void(const Node &, int)> descend = [&](const Node &node, int depth) {
-        for (const Node &child : children(node)) {
-            if (visit(child) && depth < 30)
-                descend(child, depth + 1);
-        }
+    std::function<bool(const Node &, int)> descend = [&](const Node &node, int depth) {
+        const QList<Node> nodes = children(node);
+        return std::all_of(nodes.begin(), nodes.end(),
+                           [&](const Node &n) { return visit(n) && (depth > 30 || descend(n, depth + 1)); });
     };
-    for (const Node &app : children({"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"})) {
+    const QList<Node> apps = children({"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"});
+    return std::all_of(apps.begin(), apps.end(), [&](const Node &app) {
         const QDBusMessage owner = call({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
                                         "GetConnectionUnixProcessID", {app.first});
-        if (owner.type() == QDBusMessage::ReplyMessage && owner.arguments().constFirst().toLongLong() == pid)
-            descend(app, 0);
-    }
+        return owner.arguments().value(0).toLongLong() != pid || descend(app, 0);
+    });
 }
 } // namespace
 
@@ -63,17 +62,21 @@ bool DesktopSession::start(QString *error, bool accessibilityOn)
                              "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "XDG_CURRENT_DESKTOP"})
         m_environment.remove(name);
     const QString home = m_dir.filePath("home");
-    const std::pair<QString, QString> variables[] = {
-        {"HOME", home}, {"XDG_CONFIG_HOME", home + "/.config"}, {"XDG_DATA_HOME", home + "/.local/share"},
-        {"XDG_CACHE_HOME", home + "/.cache"}, {"XDG_RUNTIME_DIR", m_dir.filePath("run")}, {"GTK_USE_PORTAL", "0"},
-        {"GSETTINGS_BACKEND", "memory"}, {"QT_QPA_PLATFORM", "xcb"}};
+    const std::pair<QString, QString> variables[] = {{"HOME", home},
+                                                     {"XDG_CONFIG_HOME", home + "/.config"},
+                                                     {"XDG_DATA_HOME", home + "/.local/share"},
+                                                     {"XDG_CACHE_HOME", home + "/.cache"},
+                                                     {"XDG_RUNTIME_DIR", m_dir.filePath("run")},
+                                                     {"GTK_USE_PORTAL", "0"},
+                                                     {"GSETTINGS_BACKEND", "memory"},
+                                                     {"QT_QPA_PLATFORM", "xcb"}};
     for (const auto &[name, value] : variables) {
         m_environment.insert(name, value);
         QDir().mkpath(value.startsWith('/') ? value : m_dir.path());
     }
     QFile::setPermissions(m_dir.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcess *bus = start("dbus-daemon",
-                          {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + home + "/bus"});
+    QProcess *bus =
+        start("dbus-daemon", {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + home + "/bus"});
     QString a11yBus;
     if (m_x->display().isEmpty() || !bus || !bus->waitForReadyRead(10000)) {
         *error = "Xvfb or the session bus did not start";
@@ -84,8 +87,11 @@ bool DesktopSession::start(QString *error, bool accessibilityOn)
     for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
         qputenv(name, m_environment.value(name).toUtf8());
     start("/usr/libexec/at-spi-bus-launcher", {"--launch-immediately", accessibilityOn ? "--a11y=1" : "--a11y=0"});
-    if (!waitFor([&] { return !(a11yBus = m_x->run("xprop", {"-root", "AT_SPI_BUS"}).section('"', 1, 1)).isEmpty(); },
-                 10000) ||
+    if (!waitFor(
+            [&] {
+                return !(a11yBus = m_x->run("xprop", {"-root", "AT_SPI_BUS"}).section('"', 1, 1)).isEmpty();
+            },
+            10000) ||
         !m_x->startWindowManager()) {
         *error = "the accessibility bus or openbox did not come up, logs in " + m_dir.path();
         m_dir.setAutoRemove(false);
@@ -101,7 +107,9 @@ std::optional<bool> DesktopSession::accessibilityEnabled() const
     QDBusConnection bus = QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), "a11y-status");
     QDBusMessage get =
         QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get");
-    const QDBusMessage reply = bus.call(get << "org.a11y.Status" << "IsEnabled", QDBus::Block, 2000);
+    const QDBusMessage reply = bus.call(get << "org.a11y.Status"
+                                            << "IsEnabled",
+                                        QDBus::Block, 2000);
     QDBusConnection::disconnectFromBus("a11y-status");
     if (reply.type() != QDBusMessage::ReplyMessage)
         return std::nullopt;
@@ -123,36 +131,22 @@ bool DesktopSession::hasEnded(qint64 pid)
 
 bool DesktopSession::typeIntoDocument(qint64 pid, const QString &text, int timeoutMs)
 {
-    constexpr quint64 editable = 1ull << 7, multiLine = 1ull << 17, showing = 1ull << 25;
-    Node document;
-    const auto findDocument = [&](const Node &node) {
+    constexpr quint64 document = 1ull << 7 | 1ull << 17 | 1ull << 25; // editable, multi-line, showing
+    Node found;
+    const auto notFound = [&](const Node &node) {
         QList<quint32> words{0, 0};
         const QDBusMessage reply = call(node, "org.a11y.atspi.Accessible", "GetState");
         if (reply.type() == QDBusMessage::ReplyMessage)
             reply.arguments().constFirst().value<QDBusArgument>() >> words;
-        const quint64 states = quint64(words.value(1)) << 32 | words.value(0);
-        if ((states & (editable | multiLine | showing)) == (editable | multiLine | showing))
-            document = node;
-        return document.first.isEmpty() && (states & showing);
+        if (((quint64(words.value(1)) << 32 | words.value(0)) & document) == document)
+            found = node;
+        return found.first.isEmpty();
     };
-    if (!waitFor([&] { return walk(pid, findDocument), !document.first.isEmpty(); }, timeoutMs))
+    if (!waitFor([&] { return !walk(pid, notFound); }, timeoutMs))
         return false;
     const QDBusMessage reply =
-        call(document, "org.a11y.atspi.EditableText", "InsertText", {0, text, int(text.toUcs4().size())});
+        call(found, "org.a11y.atspi.EditableText", "InsertText", {0, text, int(text.toUcs4().size())});
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().constFirst().toBool();
-}
-
-QStringList DesktopSession::accessibleNames(qint64 pid) const
-{
-    QStringList names;
-    walk(pid, [&](const Node &node) {
-        const QDBusMessage reply = call(node, "org.freedesktop.DBus.Properties", "Get",
-                                        {QString("org.a11y.atspi.Accessible"), QString("Name")});
-        if (reply.type() == QDBusMessage::ReplyMessage)
-            names << reply.arguments().constFirst().value<QDBusVariant>().variant().toString();
-        return names.size() < 2000;
-    });
-    return names;
 }
 
 void DesktopSession::stop()

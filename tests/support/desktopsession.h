@@ -30,8 +30,6 @@ public:
     // Waits until the process shows an editable multi-line text (its document) on
     // the accessibility bus, then inserts the text there, as typing would.
     bool typeIntoDocument(qint64 pid, const QString &text, int timeoutMs = 15000);
-    // The accessible names of everything the process shows; a label's name is its text.
-    QStringList accessibleNames(qint64 pid) const;
 
     template <typename Condition> static bool waitFor(Condition condition, int timeoutMs)
     {

@@ -57,14 +57,17 @@ bool XSession::startWindowManager()
 {
     // openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
     return startClient("openbox", {"--sm-disable"}) &&
-           QTest::qWaitFor([this] { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); },
-                           10000);
+           QTest::qWaitFor(
+               [this] {
+                   return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
+               },
+               10000);
 }
 
 bool XSession::startTrayHost()
 {
-    m_tray = startClient("trayer", QString("--edge top --align left --widthtype request --height 32 --SetDockType true")
-                                       .split(' '));
+    m_tray = startClient(
+        "trayer", QString("--edge top --align left --widthtype request --height 32 --SetDockType true").split(' '));
     return m_tray && QTest::qWaitFor([this] { return trayAvailable(); }, 10000);
 }
 
