@@ -4,9 +4,7 @@
 
 #include <QProcess>
 
-// A real binary (voltiguard unless the environment variable names another),
-// copied into its own data directory so that its param.ini, databases and lock
-// stay private to the test.
+// A real binary copied into a data directory of its own: param.ini, databases and lock stay private.
 class BinaryRun
 {
 public:
@@ -15,9 +13,7 @@ public:
 
     const TempDataDir &dataDir() const { return m_data; }
     QProcessEnvironment &environment() { return m_env; }
-    // Starts the binary, as process() unless another is given; without a loopback agent
-    // in param.ini, in a network namespace with only loopback, where the default address
-    // cannot be polled.
+    // As process() unless another is given; without a loopback agent, where only loopback exists.
     bool start(const QStringList &arguments = {}, QProcess *process = nullptr);
     QProcess &process() { return m_process; }
     void stop() { endProcess(m_process); }

@@ -62,22 +62,17 @@ bool DesktopSession::start(QString *error, bool accessibilityOn)
                              "QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "XDG_CURRENT_DESKTOP"})
         m_environment.remove(name);
     const QString home = m_dir.filePath("home");
-    const std::pair<QString, QString> variables[] = {{"HOME", home},
-                                                     {"XDG_CONFIG_HOME", home + "/.config"},
-                                                     {"XDG_DATA_HOME", home + "/.local/share"},
-                                                     {"XDG_CACHE_HOME", home + "/.cache"},
-                                                     {"XDG_RUNTIME_DIR", m_dir.filePath("run")},
-                                                     {"GTK_USE_PORTAL", "0"},
-                                                     {"GSETTINGS_BACKEND", "memory"},
-                                                     {"QT_QPA_PLATFORM", "xcb"}};
-    for (const auto &[name, value] : variables) {
-        m_environment.insert(name, value);
-        QDir().mkpath(value.startsWith('/') ? value : m_dir.path());
+    for (const QString &variable : QString("HOME=%1 XDG_CONFIG_HOME=%1/.config XDG_DATA_HOME=%1/.local/share "
+                                           "XDG_CACHE_HOME=%1/.cache XDG_RUNTIME_DIR=%1/run GTK_USE_PORTAL=0 "
+                                           "GSETTINGS_BACKEND=memory QT_QPA_PLATFORM=xcb")
+                                       .arg(home)
+                                       .split(' ')) {
+        m_environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        QDir().mkpath(variable.section('=', 1).startsWith('/') ? variable.section('=', 1) : home);
     }
-    QFile::setPermissions(m_dir.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(home + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcess *bus =
         start("dbus-daemon", {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + home + "/bus"});
-    QString a11yBus;
     if (m_x->display().isEmpty() || !bus || !bus->waitForReadyRead(10000)) {
         *error = "Xvfb or the session bus did not start";
         return false;
@@ -87,12 +82,11 @@ bool DesktopSession::start(QString *error, bool accessibilityOn)
     for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
         qputenv(name, m_environment.value(name).toUtf8());
     start("/usr/libexec/at-spi-bus-launcher", {"--launch-immediately", accessibilityOn ? "--a11y=1" : "--a11y=0"});
-    if (!waitFor(
-            [&] {
-                return !(a11yBus = m_x->run("xprop", {"-root", "AT_SPI_BUS"}).section('"', 1, 1)).isEmpty();
-            },
-            10000) ||
-        !m_x->startWindowManager()) {
+    QString a11yBus;
+    const auto a11yUp = [&] {
+        return !(a11yBus = m_x->run("xprop", {"-root", "AT_SPI_BUS"}).section('"', 1, 1)).isEmpty();
+    };
+    if (!waitFor(a11yUp, 10000) || !m_x->startWindowManager()) {
         *error = "the accessibility bus or openbox did not come up, logs in " + m_dir.path();
         m_dir.setAutoRemove(false);
         return false;

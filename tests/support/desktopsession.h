@@ -7,17 +7,15 @@
 #include <list>
 #include <optional>
 
-// A private X11 desktop for one test: an XSession with openbox, a session bus and
-// the AT-SPI bus launcher, each waited for until it answers. Programs are launched
-// into it with their own home, each in a process group of its own that ends with it.
+// A private X11 desktop: an XSession with openbox, a session bus and the AT-SPI bus, each
+// waited for; programs launched with their own home, each in a process group ended with it.
 class DesktopSession
 {
 public:
     ~DesktopSession() { stop(); }
 
-    // Starts the desktop and points this process's DISPLAY and session bus at it
-    // (before anything in this process has used the session bus). Without
-    // accessibilityOn the accessibility bus runs but says it is off (IsEnabled).
+    // Also points this process's DISPLAY and session bus here (call it before any use of the
+    // session bus). Without accessibilityOn the accessibility bus says it is off (IsEnabled).
     bool start(QString *error, bool accessibilityOn = true);
     // org.a11y.Status IsEnabled as the session's bus reports it; none when it cannot be read.
     std::optional<bool> accessibilityEnabled() const;
@@ -27,8 +25,7 @@ public:
     // The process id, 0 when the program could not be started.
     qint64 launch(const QString &program, const QStringList &arguments = {});
     bool hasEnded(qint64 pid);
-    // Waits until the process shows an editable multi-line text (its document) on
-    // the accessibility bus, then inserts the text there, as typing would.
+    // Inserts the text into the process's document (a shown editable multi-line text) once there.
     bool typeIntoDocument(qint64 pid, const QString &text, int timeoutMs = 15000);
 
     template <typename Condition> static bool waitFor(Condition condition, int timeoutMs)

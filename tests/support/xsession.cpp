@@ -56,12 +56,8 @@ QProcess *XSession::startClient(const QString &program, const QStringList &argum
 bool XSession::startWindowManager()
 {
     // openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
-    return startClient("openbox", {"--sm-disable"}) &&
-           QTest::qWaitFor(
-               [this] {
-                   return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id");
-               },
-               10000);
+    const auto up = [this] { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); };
+    return startClient("openbox", {"--sm-disable"}) && QTest::qWaitFor(up, 10000);
 }
 
 bool XSession::startTrayHost()

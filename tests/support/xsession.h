@@ -5,9 +5,8 @@
 #include <memory>
 #include <vector>
 
-// A private X display for one test process: Xvfb, and on request a window manager
-// (openbox) and a notification area (Debian's trayer, an XEmbed tray). Every
-// process is started here and ended by its own PID, newest first.
+// A private Xvfb display, on request with openbox and Debian's trayer (an XEmbed tray);
+// what it starts is ended by PID, newest first.
 class XSession
 {
 public:
@@ -26,8 +25,7 @@ public:
 
     // Runs an X client (xdotool, xwininfo, xprop) on this display and returns its output.
     QString run(const QString &program, const QStringList &arguments) const;
-    // Global geometries of the mapped or embedded windows whose WM_CLASS instance
-    // is className, in stacking order.
+    // Global geometries of the windows whose WM_CLASS instance is className, in stacking order.
     QList<QRect> windows(const QString &className) const;
     // Global geometry of the icon of className once trayer has embedded it in its panel.
     QRect trayIcon(const QString &className) const;
