@@ -301,7 +301,7 @@ private slots:
         QVERIFY(rig.start("yes", {{"ip", QVariant()}}));
         QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("2 CRITICAL: no agent configured"), 10000);
         rig.run.stop();
-        QTRY_VERIFY(status().startsWith("3 UNKNOWN: "));
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("3 UNKNOWN: "), 15000);
     }
 
     void serviceReloadsOnSighup()
