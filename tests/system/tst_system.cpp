@@ -31,11 +31,12 @@ bool writeFile(const QString &path, const QString &text)
     return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
 }
 
-// The exit code (-1: it did not end by itself) and the merged output of a command.
+// The exit code (-1: it did not end by itself) and the output of a command, merged
+// with its standard error unless it is the binary the environment variable names.
 std::pair<int, QString> execute(const QString &command, const char *binaryVariable = nullptr)
 {
     QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setProcessChannelMode(binaryVariable ? QProcess::ForwardedErrorChannel : QProcess::MergedChannels);
     QStringList arguments = command.split(' ', Qt::SkipEmptyParts);
     p.start(binaryVariable ? qEnvironmentVariable(binaryVariable) : arguments.takeFirst(), arguments);
     const bool ended = p.waitForFinished(120000);
