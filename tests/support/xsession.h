@@ -1,15 +1,12 @@
 #pragma once
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRect>
-#include <QString>
 #include <memory>
 #include <vector>
 
-// A private X display for one test process: Xvfb, and on request a window manager
-// (openbox) and a notification area (Debian's trayer, an XEmbed tray). Every
-// process is started here and ended by its own PID, newest first.
+// A private Xvfb display, on request with openbox and Debian's trayer (an XEmbed tray);
+// what it starts is ended by PID, newest first.
 class XSession
 {
 public:
@@ -26,21 +23,17 @@ public:
     void stopTrayHost();
     bool trayAvailable() const;
 
-    // Runs an X client (xdotool, xwininfo, import) on this display and returns its output.
+    // Runs an X client (xdotool, xwininfo, xprop) on this display and returns its output.
     QString run(const QString &program, const QStringList &arguments) const;
-    // Global geometries of the mapped or embedded windows whose WM_CLASS instance
-    // is className, in stacking order.
+    // Global geometries of the windows whose WM_CLASS instance is className, in stacking order.
     QList<QRect> windows(const QString &className) const;
-    // The first of them whose size is at most maxSize in both directions.
-    QRect findWindow(const QString &className, int maxSize) const;
     // Global geometry of the icon of className once trayer has embedded it in its panel.
     QRect trayIcon(const QString &className) const;
 
 private:
     QProcess *startClient(const QString &program, const QStringList &arguments);
 
-    std::unique_ptr<QProcess> m_server;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
+    std::vector<std::unique_ptr<QProcess>> m_processes; // the server first
     QProcess *m_tray = nullptr;
     QString m_display;
 };

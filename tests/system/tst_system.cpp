@@ -1,0 +1,479 @@
+// End to end: the real binaries (the desktop application, the headless service,
+// the Debian package) against the simulated UPS agent, python-dbusmock's logind
+// on a private system bus, and a private X11 desktop with real editors.
+#include "berpacket.h"
+#include "binaryrun.h"
+#include "desktopsession.h"
+#include "logfixtures.h"
+#include "logindmock.h"
+#include "platform/desktopautomation.h"
+#include "shutdown/closefile.h"
+#include "shutdown/opendocumentsaver.h"
+#include "upsagentfixture.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QUdpSocket>
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+QString readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QString();
+}
+
+bool writeFile(const QString &path, const QString &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
+}
+
+// The exit code (-1: it did not end by itself) and the output of a command, merged
+// with its standard error unless it is the binary the environment variable names.
+std::pair<int, QString> execute(const QString &command, const char *binaryVariable = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(binaryVariable ? QProcess::ForwardedErrorChannel : QProcess::MergedChannels);
+    QStringList arguments = command.split(' ', Qt::SkipEmptyParts);
+    p.start(binaryVariable ? qEnvironmentVariable(binaryVariable) : arguments.takeFirst(), arguments);
+    const bool ended = p.waitForFinished(120000);
+    BinaryRun::endProcess(p);
+    return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
+}
+
+// voltiguard-service --status on this process's system bus: the exit code and the summary.
+QString status()
+{
+    const auto [code, output] = execute("--status", "VOLTIGUARD_SERVICE_BINARY");
+    return QString::number(code) + ' ' + output;
+}
+
+// A binary watching an agent of its own, shutting down at once on utility failure
+// through a logind of its own. The service's standard error is its journal, as
+// systemd sets it up, so the lines carry their priorities.
+struct Rig
+{
+    explicit Rig(bool service) : service(service), run(service ? "VOLTIGUARD_SERVICE_BINARY" : "VOLTIGUARD_BINARY") {}
+    bool start(const QString &canPowerOff, QVariantMap params = {})
+    {
+        if (!logind.start(canPowerOff) || !agent.start() || !writeMarkerScript(file("program"), file("marker")))
+            return false;
+        const bool noAgent = params.remove("ip");
+        QVariantMap all{{"snmp_port_poll", agent.port()},
+                        {"shutdown", true},
+                        {"Utility_para", true},
+                        {"Utility_time", 0},
+                        {"exte_param", file("program")}};
+        all.insert(params);
+        run.dataDir().writeParams(all);
+        if (noAgent)
+            QSettings(file("param.ini"), QSettings::IniFormat).remove("ip");
+        run.environment().insert("DBUS_SYSTEM_BUS_ADDRESS", logind.address());
+        if (!service)
+            return run.start();
+        struct stat st = {};
+        writeFile(file("journal"), "");
+        stat(qPrintable(file("journal")), &st);
+        run.environment().insert("JOURNAL_STREAM", QString("%1:%2").arg(st.st_dev).arg(st.st_ino));
+        run.environment().insert("STATE_DIRECTORY", run.dataDir().path());
+        run.process().setProcessChannelMode(QProcess::SeparateChannels);
+        run.process().setStandardErrorFile(file("journal"));
+        return run.start({"--config", file("param.ini")});
+    }
+    QString file(const QString &name) const { return run.dataDir().file(name); }
+    QList<int> logged() const { return loggedIds(file("log.db")); }
+    int calls(const QString &method) { return logind.calls(method).size(); }
+
+    bool service;
+    LogindMock logind;
+    UpsAgentFixture agent;
+    BinaryRun run;
+};
+} // namespace
+
+class TestSystem : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_work;
+    QString m_deb;
+
+    // The Debian package as CPack builds it, unpacked with dpkg -x.
+    QString unpacked()
+    {
+        if (m_deb.isEmpty()) {
+            QFile::setPermissions(m_work.path(), QFile::Permissions(0x7055));
+            const auto [code, output] = execute("cpack -G DEB -B " + m_work.filePath("pkg") + " --config " +
+                                                qEnvironmentVariable("VOLTIGUARD_BUILD_DIR") + "/CPackConfig.cmake");
+            m_deb = m_work.filePath("pkg/") + QDir(m_work.filePath("pkg")).entryList({"*.deb"}).value(0);
+            if (code || execute("dpkg -x " + m_deb + ' ' + m_work.filePath("root")).first)
+                qWarning("%s", qPrintable(output));
+        }
+        return m_work.filePath("root/");
+    }
+
+private slots:
+    void startsWhateverItFinds_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("first start creates the log") << "";
+        QTest::newRow("an older log keeps its rows") << "older log";
+        QTest::newRow("a garbage log does not stop the window") << "garbage";
+        QTest::newRow("a stale lock is taken over") << "killed";
+        QTest::newRow("a second instance warns and exits with 0") << "second";
+    }
+    void startsWhateverItFinds()
+    {
+        QFETCH(QString, before);
+        XSession x;
+        QVERIFY(x.startWindowManager());
+        BinaryRun run;
+        run.environment().insert("DISPLAY", x.display());
+        run.dataDir().writeParams();
+        const QString log = run.dataDir().file("log.db");
+        const auto shown = [&](const QString &title) {
+            return QTest::qWaitFor([&] { return x.run("wmctrl", {"-l"}).contains(' ' + title + '\n'); }, 15000);
+        };
+        if (before == "older log")
+            LogFixtures::writeOldFormat(log,
+                                        {{"2023-12-31 23:59:58", "", "7", {}}, {"2023-12-31 23:59:59", "", "9", {}}});
+        if (before == "garbage")
+            LogFixtures::writeFile(log, LogFixtures::garbage(8192));
+        if (before == "killed") {
+            QVERIFY(run.start() && shown("Voltiguard"));
+            ::kill(pid_t(run.process().processId()), SIGKILL);
+            QVERIFY(run.process().waitForFinished(5000) && QFile::exists(run.runtimeDir() + "/Voltiguard.lock"));
+        }
+        QVERIFY(run.start() && shown("Voltiguard"));
+        QProcess second;
+        if (before == "second") {
+            QVERIFY(run.start({}, &second) && shown("Warning"));
+            x.run("wmctrl", {"-c", "Warning"});
+            QVERIFY(second.waitForFinished(10000) && second.exitStatus() == QProcess::NormalExit);
+            QCOMPARE(second.exitCode(), 0);
+        }
+        QTest::qWait(1500); // a tick or two, each of which writes the log
+        QCOMPARE(run.process().state(), QProcess::Running);
+        QCOMPARE(loggedIds(log), before == "older log" ? (QList<int>{7, 9}) : QList<int>());
+        QCOMPARE(readAll(log) == QString(LogFixtures::garbage(8192)), before == "garbage");
+        if (before != "garbage")
+            QTRY_COMPARE(LogFixtures::schemaNames(log), (QStringList{"table:log", "index:log_time"}));
+    }
+
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("output"); // the exit code and the start of what it prints
+        QTest::newRow("--version") << "--version"
+                                   << "0 voltiguard " VOLTIGUARD_VERSION "\n";
+        QTest::newRow("--help") << "--help"
+                                << "0 Usage: voltiguard [OPTION]";
+        QTest::newRow("no option: one line, no abort") << ""
+                                                       << "1 voltiguard: cannot open a display: run it in";
+    }
+    void withoutDisplay()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QString, output);
+        BinaryRun run;
+        run.dataDir().writeParams();
+        run.environment().remove("DISPLAY");
+        run.process().setProcessChannelMode(QProcess::MergedChannels);
+        QVERIFY(run.start(argument.split(' ', Qt::SkipEmptyParts)) && run.process().waitForFinished(10000));
+        const QString printed = QString::number(run.process().exitCode()) + ' ' + run.process().readAll();
+        QVERIFY2(printed.startsWith(output) && (argument == "--help" || printed.count('\n') == 1), qPrintable(printed));
+    }
+
+    // The desktop application and the service side by side, on their own clocks:
+    // both start the external program once, power off once, and write event 11 as
+    // soon as logind accepts. (tests/shutdown follows the desktop's countdown texts.)
+    void oneMinuteUtilityFailurePowersOffOnce()
+    {
+        Rig desktop(false), service(true);
+        const QVariantMap params{{"Utility_time", 1}, {"exte_flag", true}, {"exte_time", 1}};
+        QVERIFY(desktop.start("yes", params) && service.start("yes", params));
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("0 OK: ") && desktop.logged().contains(9), 20000);
+        QVERIFY(desktop.agent.raise("utility") && service.agent.raise("utility"));
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("1 WARNING: Utility Fail") && desktop.logged().contains(0), 10000);
+        QCOMPARE(desktop.calls("PowerOff") + service.calls("PowerOff"), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop.calls("PowerOff") && service.calls("PowerOff"), 90000);
+        QTest::qWait(2000); // the machine "stays on": no second request follows
+        for (Rig *rig : {&desktop, &service}) {
+            QCOMPARE(rig->logind.calls("PowerOff").size(), 1);
+            QCOMPARE(rig->logind.calls("PowerOff").first().args, QVariantList{false});
+            QCOMPARE(rig->logged().count(11), 1);
+            QCOMPARE(readAll(rig->file("marker")), "started\n");
+        }
+        for (const char *line : {"\n<4>Utility Fail: power-off in 00:01:00 unless it ends",
+                                 "\n<6>started the external program", "\n<6>Linux System Shutdown"})
+            QVERIFY2(readAll(service.file("journal")).contains(line), line);
+    }
+
+    void forgedTrapsNeverAskRefusalIsLoud_data()
+    {
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QString>("errorLine");
+        QTest::newRow("desktop")
+            << false << "voltiguard: the power-off was refused: logind answers CanPowerOff with \"challenge\"";
+        QTest::newRow("service") << true << "\n<3>Shutdown Failed";
+    }
+    // v1/v2c traps carry no authentication: anyone who can send UDP with the agent's
+    // address can raise a utility failure. It is shown and logged, but only a poll
+    // answer can ask for the power-off. logind refuses: event 13 and one line on
+    // standard error with the reason, once, although the delay is zero.
+    void forgedTrapsNeverAskRefusalIsLoud()
+    {
+        QFETCH(bool, service);
+        QFETCH(QString, errorLine);
+        Rig rig(service);
+        const int trapPort = freeUdpPort();
+        rig.run.process().setProcessChannelMode(QProcess::SeparateChannels);
+        QVERIFY(rig.start("challenge", {{"snmp_port_trace", trapPort}, {"retries", 1}}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.logged().contains(9), 20000);
+        QUdpSocket forger;
+        for (int i = 1; i <= 30; QTest::qWait(100), ++i)
+            forger.writeDatagram(Ber::v2cTrap("public", "1.3.6.1.2.1.33.2.3",
+                                              {{"1.3.6.1.2.1.33.1.6.2.1.2.1", Ber::oid("1.3.6.1.2.1.33.1.6.3.6")}}, i),
+                                 QHostAddress::LocalHost, quint16(trapPort));
+        QTRY_VERIFY(rig.logged().contains(0));
+        QCOMPARE(rig.calls("CanPowerOff"), 0);
+        QVERIFY(rig.agent.raise("utility"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.logged().contains(13), 10000);
+        QTest::qWait(3000);
+        QCOMPARE(rig.calls("CanPowerOff"), 1);
+        QCOMPARE(rig.calls("PowerOff"), 0);
+        QCOMPARE(rig.logged().count(13), 1);
+        const QString errors = service ? readAll(rig.file("journal")) : rig.run.process().readAllStandardError();
+        QVERIFY2(errors.contains(errorLine), qPrintable(errors));
+    }
+
+    void endsWithoutLosingEvents_data()
+    {
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("desktop, SIGTERM") << false << "SIGTERM";
+        QTest::newRow("desktop, SIGHUP") << false << "SIGHUP";
+        QTest::newRow("desktop, a shutdown announced by logind") << false << "PrepareForShutdown";
+        QTest::newRow("desktop, SIGTERM right after the accepted power-off") << false << "PowerOff";
+        QTest::newRow("service, SIGTERM") << true << "SIGTERM";
+        QTest::newRow("service, a shutdown announced by logind") << true << "PrepareForShutdown";
+    }
+    // An event is pending when the end comes: log.db is locked until the end is on
+    // its way (signal sent, shutdown announced, power-off accepted).
+    void endsWithoutLosingEvents()
+    {
+        QFETCH(bool, service);
+        QFETCH(QString, end);
+        Rig rig(service);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", QTest::currentDataTag());
+        db.setDatabaseName(rig.file("log.db"));
+        QVERIFY(db.open() && QSqlQuery(db).exec("begin exclusive") && rig.start("yes"));
+        const auto pid = pid_t(rig.run.process().processId());
+        // Up once it holds its inhibitor.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.logind.inhibitors().value(0).value(3), QString("delay"), 20000);
+        if (end == "PowerOff") {
+            QVERIFY(rig.logind.replaceMethod("PowerOff", "b", "", QString("import os; os.kill(%1, 15)").arg(pid)));
+            QVERIFY(QSqlQuery(db).exec("commit") && rig.agent.raise("utility"));
+        } else {
+            QTest::qWait(3000); // the agent's first answer queues "Agent Connected"
+            ::kill(pid, SIGSTOP);
+            QVERIFY(QSqlQuery(db).exec("commit"));
+            if (end == "PrepareForShutdown")
+                QVERIFY2(rig.logind.prepareForShutdown(true), qPrintable(rig.logind.error()));
+            ::kill(pid, end == "SIGTERM" ? SIGTERM : end == "SIGHUP" ? SIGHUP : SIGCONT);
+            ::kill(pid, SIGCONT);
+        }
+        // After a shutdown announced, the inhibitor goes once the queue is written; the application goes on.
+        if (end == "PrepareForShutdown")
+            QTRY_VERIFY(rig.logind.inhibitors().isEmpty() && rig.run.process().state() == QProcess::Running);
+        else
+            QVERIFY(rig.run.process().waitForFinished(10000) && rig.run.process().exitStatus() == QProcess::NormalExit);
+        QCOMPARE(rig.run.process().exitCode(), 0);
+        QVERIFY(rig.logged().contains(end == "PowerOff" ? 11 : 7));
+    }
+
+    // Without an agent in its file the service idles and says why (run where the
+    // default address cannot be reached); --check-config names every key it cannot
+    // take; once the service ends, none runs.
+    void serviceWithoutAgent()
+    {
+        Rig rig(true);
+        QVERIFY(
+            rig.start("yes", {{"ip", {}}, {"Utility_time", "10min"}, {"UPS_para", "no"}, {"snmp_port_poll", 70000}}));
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("2 CRITICAL: no agent configured"), 10000);
+        const auto [code, output] = execute("--check-config " + rig.file("param.ini"), "VOLTIGUARD_SERVICE_BINARY");
+        QCOMPARE(code, 1);
+        QCOMPARE(output.count('\n'), 4);
+        for (const char *key : {"Utility_time", "UPS_para", "snmp_port_poll", "\"ip\""})
+            QVERIFY2(output.contains(key), qPrintable(output));
+        rig.run.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("3 UNKNOWN: "), 15000);
+    }
+
+    void serviceReloadsOnSighup()
+    {
+        Rig rig(true);
+        QVERIFY(rig.start("yes", {{"snmp_port_poll", freeUdpPort()}}));
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("2 CRITICAL: Agent Unconnected"), 15000);
+        rig.run.dataDir().writeParams({{"snmp_port_poll", rig.agent.port()}});
+        ::kill(pid_t(rig.run.process().processId()), SIGHUP);
+        QTRY_VERIFY_WITH_TIMEOUT(status().startsWith("0 OK: "), 15000);
+        QVERIFY(readAll(rig.file("journal")).contains("\n<6>Agent Connected"));
+        QCOMPARE(execute("--check-config " + rig.file("param.ini"), "VOLTIGUARD_SERVICE_BINARY"),
+                 std::pair(0, QString()));
+    }
+
+    void package()
+    {
+        const QString root = unpacked(), id = "org.voltiguard.Voltiguard";
+        const QString metainfo = root + "usr/share/metainfo/" + id + ".metainfo.xml";
+        for (const QString &file : QString("bin/voltiguard sbin/voltiguard-service share/voltiguard/help_en.html "
+                                           "share/voltiguard/help_cn.html share/man/man8/voltiguard-service.8.gz "
+                                           "share/doc/voltiguard/examples/param.ini "
+                                           "share/icons/hicolor/256x256/apps/org.voltiguard.Voltiguard.png")
+                                       .split(' '))
+            QVERIFY2(QFileInfo(root + "usr/" + file).size() > 0, qPrintable(file));
+        for (const char *part : {"<screenshot type=\"default\">", "<url type=\"homepage\">",
+                                 "<url type=\"bugtracker\">", "<release version=\"" VOLTIGUARD_VERSION "\""})
+            QVERIFY2(readAll(metainfo).contains(part), part);
+        const QString control = execute("dpkg-deb -f " + m_deb + " Depends Recommends").second;
+        QStringList depends = control.section('\n', 0, 0).section(' ', 1).split(',');
+        for (QString &name : depends)
+            name = name.trimmed().section(' ', 0, 0);
+        QCOMPARE(QSet<QString>(depends.begin(), depends.end()).size(), depends.size());
+        QVERIFY2(control.contains("notification-daemon") && !control.contains("qpa-plugins"), qPrintable(control));
+        // The service unit is checked as a file, never given to this machine's systemd.
+        QVERIFY(
+            writeFile(m_work.filePath("voltiguard.service"), readAll(root + "usr/lib/systemd/system/voltiguard.service")
+                                                                 .replace("=/usr/sbin/", "=" + root + "usr/sbin/")));
+        QVERIFY(
+            writeFile(m_work.filePath("bus.conf"),
+                      QString("<busconfig><type>system</type><listen>unix:path=%1</listen><policy context=\"default\">"
+                              "<allow user=\"*\"/></policy><include>%2</include></busconfig>")
+                          .arg(m_work.filePath("bus"), root + "usr/share/dbus-1/system.d/" + id + "1.conf")));
+        qputenv("MANPATH", (root + "usr/share/man").toUtf8());
+        const std::tuple<QString, int, QString> validators[] = {
+            // exit code and the start of the output, none: any
+            {"desktop-file-validate " + root + "usr/share/applications/" + id + ".desktop", 0, ""},
+            {"appstreamcli validate --no-net " + metainfo, 0, QString()},
+            {"lintian --fail-on error,warning " + m_deb, 0, QString()},
+            {"systemd-analyze verify " + m_work.filePath("voltiguard.service"), 0, ""},
+            // A policy that dbus-daemon cannot parse makes it refuse to start.
+            {"timeout 3 dbus-daemon --nofork --print-address --config-file=" + m_work.filePath("bus.conf"), 124,
+             "unix:path="}};
+        for (const auto &[command, exitCode, start] : validators) {
+            const auto [code, output] = execute(command);
+            QVERIFY2(code == exitCode &&
+                         (start.isNull() || (start.isEmpty() ? output.isEmpty() : output.startsWith(start))),
+                     qPrintable(command + '\n' + output));
+        }
+    }
+
+    void packagedProgramUsesXdgDirectories_data()
+    {
+        QTest::addColumn<bool>("asRoot"); // /usr/bin is writable for root: its files still go to its XDG directories
+        QTest::newRow("run as root") << true;
+        QTest::newRow("run as a user, moving the files of the old data directory") << false;
+    }
+    void packagedProgramUsesXdgDirectories()
+    {
+        QFETCH(bool, asRoot);
+        if (geteuid() != 0)
+            QSKIP("runs the program as root and as nobody");
+        const QString root = unpacked(), home = m_work.filePath(QTest::currentDataTag()).replace(' ', '-');
+        const QString before = execute("find " + root).second, config = home + "/config/voltiguard",
+                      state = home + "/state/voltiguard", old = home + "/data/voltiguard";
+        QVERIFY(QDir().mkpath(asRoot ? config : old) && QDir().mkpath(home + "/run"));
+        // A loopback agent that never answers.
+        QVERIFY(
+            writeFile((asRoot ? config : old) + "/param.ini",
+                      QString("[General]\nip=127.0.0.1\nsnmp_port_poll=%1\nsnmp_port_trace=%1\n").arg(freeUdpPort())));
+        QVERIFY(asRoot || execute("chown -R 65534:65534 " + home).first == 0);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &dir : QStringList{"data", "config", "state", "run"})
+            env.insert(dir == "run" ? "XDG_RUNTIME_DIR" : "XDG_" + dir.toUpper() + "_HOME", home + '/' + dir);
+        env.insert("HOME", home);
+        env.remove("QT_QPA_PLATFORM");
+        program.setProcessEnvironment(env);
+        // A program that missed its param.ini would poll the default agent address:
+        // it runs in a network namespace that has only loopback, as nobody unless asRoot.
+        const QString user = asRoot ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups -- ";
+        program.start("unshare",
+                      {"-n", "sh", "-c", "ip link set lo up && exec " + user + "\"$0\"", root + "usr/bin/voltiguard"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state + "/log.db") && QFile::exists(state + "/snmpv3_boot_counter"),
+                                 20000);
+        QCOMPARE(program.state(), QProcess::Running);
+        BinaryRun::endProcess(program);
+        QCOMPARE(execute("find " + root).second, before);
+        QVERIFY(QFile::exists(config + "/param.ini") && !QFile::exists(old + "/param.ini"));
+        for (const QString &path : {config, state, state + "/log.db"})
+            QVERIFY2(!(QFileInfo(path).permissions() & QFile::Permissions(0x0077)), qPrintable(path));
+    }
+
+    // The pre-shutdown pass on a real X11 desktop: real editors (GTK 3 mousepad with
+    // two tabs, Qt 5 featherpad, our Qt 6 editor) hold unsaved documents, one
+    // application ignores the close request, another hides its window. Every
+    // document is saved under its generated name and recorded in close_file.db, no
+    // application is left, and the windows the pass must not touch are left alone.
+    void desktopSaverSavesEveryDocumentEndsEveryApplication()
+    {
+        DesktopSession session;
+        QString error;
+        QVERIFY2(session.start(&error), qPrintable(error));
+        const auto desktop = createDesktopAutomation();
+        const auto titles = [&] {
+            QStringList titles;
+            for (const WindowInfo &w : desktop->applicationWindows())
+                titles << w.title;
+            return titles;
+        };
+        const auto editor = [&](const QString &caption, const QStringList &options) {
+            const qint64 pid = session.launch(TEST_EDITOR, QStringList{"--caption", caption} + options);
+            return session.waitFor([&] { return titles().contains(caption); }, 10000) ? pid : 0;
+        };
+        TempDataDir data;
+        data.writeParams({{"dir", data.file("saved")}}); // created by the pass
+        const qint64 mousepad = session.launch("mousepad"), featherpad = session.launch("featherpad");
+        QVERIFY(session.typeIntoDocument(mousepad, "mousepad first tab"));
+        session.launch("mousepad", {"--opening-mode=tab"});
+        QVERIFY(session.waitFor([&] { return titles().join('\n').contains("Untitled 2"); }, 10000));
+        QVERIFY(session.typeIntoDocument(mousepad, "mousepad second tab"));
+        QVERIFY(session.typeIntoDocument(featherpad, "featherpad text"));
+        const QList<qint64> ended{mousepad, featherpad, editor("Qt 6 'quoted' editor", {"--text", "qt6 text"}),
+                                  editor("Stubborn", {"--ignore-close", "--text", "lost"}),
+                                  editor("Tray keeper", {"--hide-on-close"})};
+        // Not to be touched: our own title, and a window that is no application window.
+        const QList<qint64> kept{editor("Voltiguard", {"--text", "keep me"}),
+                                 session.launch(TEST_EDITOR, {"--tool", "--caption", "Palette"})};
+        QVERIFY(session.waitFor([&] { return execute("xprop -name Palette WM_NAME").first == 0; }, 10000));
+        QStringList closed = titles(), contents, names;
+        closed.removeAll("Voltiguard");
+        QCOMPARE(closed.size(), 5);
+        OpenDocumentSaver(*desktop).closeApplications();
+
+        names = QDir(data.file("saved")).entryList(QDir::Files);
+        for (const QString &name : names)
+            contents << readAll(data.file("saved/" + name)).trimmed();
+        contents.sort();
+        QCOMPARE(contents, (QStringList{"featherpad text", "mousepad first tab", "mousepad second tab", "qt6 text"}));
+        // backup<N>_<yyyyMMdd-hhmmss>, N counting across windows.
+        QCOMPARE(names.replaceInStrings(QRegularExpression("_\\d{8}-\\d{6}$"), ""),
+                 (QStringList{"backup1", "backup2", "backup3", "backup4"}));
+        const CloseFile::Record record = CloseFile::read();
+        QVERIFY(QDateTime::fromString(record.time, "yyyy-MM-dd hh:mm:ss").isValid());
+        QCOMPARE(record.closed, closed);
+        // One saved row per document, with the title its window had when the pass found it.
+        QCOMPARE(record.saved.size(), 4);
+        QVERIFY(record.saved.contains("Qt 6 'quoted' editor"));
+        for (qint64 pid : ended)
+            QVERIFY(session.waitFor([&] { return session.hasEnded(pid); }, 3000));
+        for (qint64 pid : kept)
+            QVERIFY(!session.hasEnded(pid));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSystem)
+#include "tst_system.moc"
