@@ -8,53 +8,37 @@
 #include "tempdatadir.h"
 #include "upsagentfixture.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <functional>
 #include <memory>
 
+inline const QStringList alarmNames{"comms-lost", "utility", "battery", "upsfail"};
+
+inline bool alarmOn(const UpsStatusSnapshot &s, int alarm)
+{
+    const bool on[] = {s.upsLink == LinkLost, s.utilityFail, s.batteryLow, s.upsFail};
+    return on[alarm];
+}
+
 // The monitoring core in-process: the global session, a polling thread that the test
-// steps by hand, and the event queue drained after each step.
+// steps by hand (or starts), and the event queue drained after each step.
 class SnmpHarness
 {
 public:
-    static void addVersionColumns()
-    {
-        QTest::addColumn<int>("msgVersion");
-        QTest::addColumn<QString>("user");
-    }
-    static void addVersionRows(const char *suffix = "")
-    {
-        const struct
-        {
-            const char *name;
-            int version;
-            const char *user;
-        } rows[] = {
-            {"v1", 1, ""},
-            {"v2c", 2, ""},
-            {"v3 MD5/DES", 3, "md5des"},
-            {"v3 SHA/AES128", 3, "shaaes"},
-            {"v3 SHA-256/AES256", 3, "sha256aes256"},
-        };
-        for (const auto &r : rows)
-            QTest::addRow("%s%s", r.name, suffix) << r.version << QString::fromLatin1(r.user);
-    }
-
-    // user: the SNMPv3 security name.
-    explicit SnmpHarness(int agentPort, int msgVersion = 2, const QString &user = {}, int trapPort = 0)
+    // version: "v1", "v2c" or the SNMPv3 user to poll as.
+    explicit SnmpHarness(int agentPort, const QString &version = "v2c", int trapPort = 0)
     {
         {
             QWriteLocker locker(&snmpParamLock);
             params = Params();
-            params.ip = QStringLiteral("127.0.0.1");
+            params.ip = "127.0.0.1";
             params.snmp_port_poll = agentPort;
             params.snmp_port_trace = trapPort ? trapPort : freeUdpPort();
             params.retries = 0;
             params.timeout = 1;
-            params.msgVersion = msgVersion;
-            params.snmp_community = QStringLiteral("public");
-            params.securityName = user;
+            params.msgVersion = version == "v1" ? 1 : version == "v2c" ? 2 : 3;
+            params.snmp_community = "public";
+            params.securityName = version;
             params.securityLevel = 2;
             snmpParamsChanged = false;
         }
@@ -81,29 +65,22 @@ public:
         takeEvents();
     }
 
-    bool opened() const { return m_opened; }
-    int trapPort() const
-    {
-        QReadLocker locker(&snmpParamLock);
-        return params.snmp_port_trace;
-    }
+    int trapPort() const { return params.snmp_port_trace; }
 
-    // One pass of the loop, then waits for its answers and runs the change detection
-    // that the next pass would start with.
-    void cycle()
+    // One pass of the loop, then its answers and the change detection that the next
+    // pass would start with; returns the events it logged.
+    QList<int> cycle()
     {
         thread->pollCycle();
-        waitIdle();
+        QTest::qWaitFor([&] { return thread->outstandingRequests() == 0; }, 5000);
         thread->detector().detectStatusChanges();
+        return takeEvents();
     }
-
-    bool waitIdle(int ms = 5000)
-    {
-        return QTest::qWaitFor([&] { return thread->outstandingRequests() == 0; }, ms);
-    }
+    // The first exchange with the agent: both links come up.
+    bool connect() { return m_opened && cycle() == QList<int>{AgentConnected, UpsConnected}; }
 
     // Waits until the thread has handled `count` more events than `since`.
-    bool waitHandled(quint64 since, int count = 1, int ms = 3000)
+    bool waitHandled(quint64 since, int count = 1, int ms = 5000)
     {
         return QTest::qWaitFor([&] { return thread->handledEvents() >= since + quint64(count); }, ms);
     }
