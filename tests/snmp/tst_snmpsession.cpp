@@ -1,37 +1,261 @@
-#include "app/mainwindow.h"
+#include "berpacket.h"
 #include "snmp/bootcounter.h"
-#include "snmp/snmpengine.h"
-#include "tempdatadir.h"
-#include "upsagentfixture.h"
-#include "widgets/messagebox.h"
+#include "snmpharness.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QTest>
-
-#include <sys/resource.h>
-#include <unistd.h>
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QUdpSocket>
 
 namespace {
-QByteArray field(const QByteArray &bytes)
+QByteArray randomBytes(int size, quint32 seed)
 {
-    return QByteArray(1, char(bytes.size() >> 8)) + char(bytes.size() & 0xff) + bytes;
+    QByteArray bytes(size, 0);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
 }
 
-// A usm_users.bin record: the protocol numbers, then name and passwords with their lengths.
-QByteArray record(int auth, int priv, const QByteArray &name)
+// An SNMPv3 message with the given security parameters and a scoped PDU of garbage.
+QByteArray v3Message(const QByteArray &usm)
 {
-    return QByteArray(1, char(auth)) + char(priv) + field(name) + field("pass-" + name) + field("priv-" + name);
+    const QByteArray header = Ber::tlv(0x30, Ber::integer(1) + Ber::integer(65507) + "\x04\x01\x03" + Ber::integer(3));
+    return Ber::tlv(0x30, Ber::integer(3) + header + Ber::octets(usm) + Ber::octets(QByteArray(48, 'x')));
 }
+
+// A request read at the fixed places of net-snmp's short v1/v2c requests (community "public").
+struct Request
+{
+    explicit Request(const QByteArray &d) : version(d[4]), pduTag(quint8(d[13])), maxRepetitions(d[22 + d[16]])
+    {
+        for (char c : d.mid(17, d[16]))
+            id = (id << 8) | quint8(c);
+    }
+    int version;
+    quint8 pduTag;
+    int maxRepetitions;
+    qint32 id = 0;
+};
+
+// An agent of our own on 127.0.0.1 that answers every request as the test says.
+class FakeAgent : public QUdpSocket
+{
+public:
+    explicit FakeAgent(const std::function<Ber::VarBinds(const Request &)> &bindings, int errorStatus = 0)
+    {
+        bind(QHostAddress::LocalHost, 0);
+        QObject::connect(this, &QUdpSocket::readyRead, [=] {
+            while (hasPendingDatagrams()) {
+                const QNetworkDatagram d = receiveDatagram();
+                const Request r(d.data());
+                const QByteArray answer =
+                    Ber::message(r.version, "public", 0xa2, r.id, errorStatus, !!errorStatus, bindings(r));
+                writeDatagram(d.makeReply(errorStatus < 0 ? randomBytes(40, 7) : answer));
+            }
+        });
+    }
+};
+
+const QString alarmDescr1 = UpsMib::alarmDescrColumn + ".1";
+const QByteArray inputBad = Ber::oid("1.3.6.1.2.1.33.1.6.3.6");
+
 } // namespace
 
-// The session as the main window opens it, and the SNMPv3 users it loads.
+// The session: notifications, garbage, agents that answer badly, and what it loads.
 class TestSnmpSession : public QObject
 {
     Q_OBJECT
 private slots:
-    // The main window applies the autostart entry; keep it out of the real home.
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit()); }
+    void initTestCase() { QVERIFY(m_agent.start()); }
+    void init() { QVERIFY(m_agent.reset()); }
+
+    void alarmsByTrap_data()
+    {
+        QTest::addColumn<QStringList>("kind"); // and upsagent's options for it
+        QTest::newRow("v1") << QStringList{"v1"};
+        QTest::newRow("v2c, bindings .N.0") << QStringList{"v2c", "--binding-form", "dot0"};
+        QTest::newRow("v2c, bindings without instance") << QStringList{"v2c", "--binding-form", "bare"};
+        QTest::newRow("inform") << QStringList{"inform"};
+        QTest::newRow("v3 SHA/AES128") << QStringList{"v3"};
+        QTest::newRow("v3 MD5/DES") << QStringList{"v3", "--user", "md5des"};
+        QTest::newRow("v3 SHA-256/AES256, own engine ID")
+            << QStringList{"v3", "--user", "sha256aes256", "--engine-id", "0x8000000001020304"};
+        QTest::newRow("v3 inform") << QStringList{"v3inform"};
+    }
+    // Each alarm raised and cleared by a notification alone: no poll runs meanwhile.
+    void alarmsByTrap()
+    {
+        QFETCH(QStringList, kind);
+        SnmpHarness h(m_agent.port());
+        QVERIFY(h.connect());
+        for (int step = 0; step < 8; ++step) {
+            const int alarm = step / 2;
+            const quint64 handled = h.thread->handledEvents();
+            QCOMPARE(m_agent.run(step % 2 ? "clear" : "raise", {alarmNames[alarm]},
+                                 trap(kind[0], h.trapPort()) + kind.mid(1)),
+                     0);
+            QVERIFY(h.waitHandled(handled));
+            const UpsStatusSnapshot s = upsStatus.snapshot();
+            QCOMPARE(alarmOn(s, alarm), step % 2 == 0);
+            // Only an authenticated notification stands for a poll answer.
+            QCOMPARE(s.confirmed(alarm), alarm == 0 || kind[0].startsWith("v3"));
+        }
+        QCOMPARE(upsStatus.snapshot().agentLink, int(LinkGood));
+        QCOMPARE(h.thread->failCount(), 0);
+    }
+
+    void strangersOnTrapPort_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("kind"); // of an upsagent notification sent from source
+        QTest::addColumn<QByteArrayList>("datagrams");
+        QTest::addColumn<int>("delivered");
+        for (const char *kind : {"v1", "v2c", "v3", "inform"})
+            QTest::addRow("%s from another address", kind) << "127.0.0.2" << kind << QByteArrayList() << 0;
+        // Keys are derived only for the agent's datagrams, so forged engine IDs cannot
+        // fill the key cache and shut the agent's own SNMPv3 traps out.
+        QByteArrayList forged;
+        for (int i = 0; i < 130; ++i) {
+            forged << v3Message(Ber::tlv(0x30, Ber::octets(randomBytes(12, i)) + Ber::integer(1) + Ber::integer(1) +
+                                                   Ber::octets("shaaes") + Ber::octets(QByteArray(12, 0)) +
+                                                   Ber::octets(QByteArray(8, 0))));
+        }
+        QTest::newRow("130 SNMPv3 messages with forged engine IDs") << "127.0.0.2" << QString() << forged << 0;
+        const auto garbage = [](const char *name, const QByteArray &datagram, int delivered = 0) {
+            QTest::newRow(name) << "127.0.0.1" << QString() << QByteArrayList(qMax(delivered, 1), datagram)
+                                << delivered;
+        };
+        const QByteArray trap = Ber::v2cTrap("public", "1.3.6.1.2.1.33.2.3", {{alarmDescr1, inputBad}});
+        garbage("random bytes", randomBytes(600, 1628));
+        garbage("truncated trap", trap.left(trap.size() / 2));
+        garbage("length of four gigabytes", trap.left(1) + "\x84\xff\xff\xff\xff" + trap.mid(2));
+        garbage("length beyond the datagram", trap.left(1) + char(trap[1] + 40) + trap.mid(2));
+        garbage("version 5", Ber::message(5, "public", 0xa7, 1, 0, 0, {{alarmDescr1, inputBad}}));
+        garbage("SNMPv3 with bad security parameters",
+                v3Message(Ber::tlv(0x30, Ber::octets(QByteArray(64, 'e')) + Ber::integer(-5))));
+        // Only an OBJECT IDENTIFIER names a notification.
+        const Ber::VarBinds stringTrapOid{{"1.3.6.1.2.1.1.3.0", Ber::integer(5, 0x43)},
+                                          {"1.3.6.1.6.3.1.1.4.1.0", Ber::octets("x3")},
+                                          {alarmDescr1, inputBad}};
+        garbage("snmpTrapOID given as a string", Ber::message(1, "public", 0xa7, 1, 0, 0, stringTrapOid));
+        // Only poll exchanges count toward the agent-lost rule.
+        garbage("coldStart traps from the agent", Ber::v2cTrap("public", "1.3.6.1.6.3.1.1.5.1", {}), 3);
+    }
+    // Nothing a stranger sends, nor garbage, changes anything or crashes anything; the
+    // agent's own SNMPv3 trap, sent after it, is the first that counts.
+    void strangersOnTrapPort()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, kind);
+        QFETCH(QByteArrayList, datagrams);
+        QFETCH(int, delivered);
+        SnmpHarness h(m_agent.port());
+        QVERIFY(h.connect());
+        UpsStatusSnapshot expected = upsStatus.snapshot();
+        const quint64 handled = h.thread->handledEvents();
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress(source), 0));
+        for (const QByteArray &d : datagrams)
+            sender.writeDatagram(d, QHostAddress::LocalHost, quint16(h.trapPort()));
+        // An inform from a stranger is not answered either: no reflector for anyone.
+        const QStringList from{"--source", source, "--timeout", "0.3", "--retries", "0"};
+        QCOMPARE(kind.isEmpty() ? 0 : m_agent.run("raise", {"utility"}, trap(kind, h.trapPort()) + from),
+                 kind == "inform" ? 3 : 0);
+        QVERIFY(m_agent.raise("battery", trap("v3", h.trapPort())));
+        QVERIFY(QTest::qWaitFor([] { return upsStatus.snapshot().batteryLow; }, 5000));
+        QCOMPARE(h.thread->handledEvents(), handled + delivered + 1);
+        expected.batteryLow = true;
+        QVERIFY(upsStatus.snapshot() == expected);
+    }
+
+    void badAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("value"); // of upsAlarmsPresent; empty: no binding
+        QTest::addColumn<int>("errorStatus");  // -1: random bytes
+        QTest::newRow("random bytes") << QByteArray() << -1;
+        QTest::newRow("error status") << Ber::tlv(0x05, {}) << 5;
+        QTest::newRow("noSuchObject only") << Ber::tlv(0x80, {}) << 0;
+        QTest::newRow("no bindings") << QByteArray() << 0;
+    }
+    // Each counts as a failed exchange: after three of them the agent is lost.
+    void badAnswers()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(int, errorStatus);
+        const Ber::VarBinds bindings{{UpsMib::alarmsPresent, value}};
+        FakeAgent fake([&](const Request &) { return value.isEmpty() ? Ber::VarBinds() : bindings; }, errorStatus);
+        SnmpHarness h(fake.localPort());
+        QCOMPARE(h.cycle() + h.cycle() + h.cycle(), QList<int>{AgentUnconnected});
+    }
+
+    void boundedAlarmRequest_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("reported");
+        QTest::addColumn<int>("repetitions");
+        QTest::newRow("v2c, 2147483647 alarms") << "v2c" << 2147483647 << snmp_thread::maxAlarmRows;
+        QTest::newRow("v1, 100000 alarms") << "v1" << 100000 << 0;
+    }
+    // An agent that claims many alarms and serves every row asked for: the walk stops at the cap.
+    void boundedAlarmRequest()
+    {
+        QFETCH(QString, version);
+        QFETCH(int, reported);
+        QFETCH(int, repetitions);
+        int row = 0;
+        QList<int> bulks;
+        FakeAgent fake([&](const Request &r) {
+            if (r.pduTag == 0xa0)
+                return Ber::VarBinds{{UpsMib::alarmsPresent, Ber::integer(reported, 0x42)}};
+            Ber::VarBinds rows;
+            for (int i = 0; i < (r.pduTag == 0xa5 ? r.maxRepetitions : 1); ++i, ++row) {
+                rows.append({UpsMib::alarmDescrColumn + "." + QString::number(row + 1),
+                             row == 1 ? inputBad : Ber::oid("1.3.6.1.2.1.33.1.6.3.9")});
+            }
+            bulks << (r.pduTag == 0xa5 ? r.maxRepetitions : 0);
+            return rows;
+        });
+        SnmpHarness h(fake.localPort(), version);
+        QCOMPARE(h.cycle(), (QList<int>{AgentConnected, UpsConnected, UtilityFail}));
+        QCOMPARE(h.thread->alarmCount(), reported);
+        QCOMPARE(row, qMin(reported, snmp_thread::maxAlarmRows));
+        QCOMPARE(bulks.value(0), repetitions);
+    }
+
+    void badV3User_data()
+    {
+        QTest::addColumn<QStringList>("user"); // name and passwords
+        QTest::newRow("not in our table") << QStringList{"nosuchuser"};
+        QTest::newRow("unknown to the agent") << QStringList{"ghost", "ghostpass1", "ghostpriv1"};
+        QTest::newRow("wrong authentication password") << QStringList{"shaaes", "wrongpass1", "shaaespriv"};
+        QTest::newRow("wrong privacy password") << QStringList{"shaaes", "shaaespass", "wrongpriv1"};
+        QTest::newRow("password too short") << QStringList{"shaaes", "short", "shaaespriv"};
+    }
+    // Each counts as a failed exchange; once the credentials are right the same user
+    // answers: the keys made from the wrong ones were dropped.
+    void badV3User()
+    {
+        QFETCH(QStringList, user);
+        SnmpHarness h(m_agent.port(), user[0]);
+        QVERIFY(snmpV3);
+        if (user.size() == 3)
+            snmpV3->usm().addUser({user[0], UsmAuthProtocol::HmacSha, user[1], UsmPrivProtocol::Aes128, user[2]});
+        QCOMPARE(h.cycle() + h.cycle() + h.cycle(), QList<int>{AgentUnconnected});
+        snmpV3->usm().addUser(UpsAgentFixture::agentUsers().at(1));
+        SnmpHarness::changeParams([](Params &p) { p.securityName = "shaaes"; });
+        QList<int> seen;
+        QVERIFY(QTest::qWaitFor([&] { return (seen += h.cycle()).contains(UpsConnected); }, 10000));
+        QCOMPARE(seen, (QList<int>{AgentConnected, UpsConnected}));
+    }
+
+    // A trap port in use leaves polling running.
+    void trapPortInUse()
+    {
+        QUdpSocket squatter;
+        QVERIFY(squatter.bind(QHostAddress::AnyIPv4, 0));
+        SnmpHarness h(m_agent.port(), "v2c", squatter.localPort());
+        QVERIFY(h.connect());
+        QCOMPARE(int(snmpSession->listenPort()), 0);
+    }
 
     void bootCounterRisesPerStart()
     {
@@ -46,22 +270,15 @@ private slots:
         }
         QCOMPARE(readBootCounter(path, "other-engine"), 41u);
         QCOMPARE(QFile::permissions(path) & 0x0077, QFile::Permissions());
-        QFile damaged(path);
-        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("6e6f745f6e6565646564 lots\n\x01\x02") > 0);
-        damaged.close();
-        QVERIFY(openSnmpSession());
-        QCOMPARE(snmpV3->engineBoots(), 1u);
-        closeSnmpSession();
     }
 
-    // Saved private over a file that others could read, loaded whole by the session, and
-    // loaded as far as it is intact when cut.
+    // Saved private over a file others could read, loaded whole, and as far as it is intact.
     void usersFile()
     {
         TempDataDir dir;
         const QString path = usmUsersFilePath();
         UsmUserTable table;
-        table.addUser({"stale"});
+        table.addUser(UpsAgentFixture::agentUsers().at(0));
         QVERIFY(!table.load(path).fileFound && table.count() == 0);
         QFile old(path);
         QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
@@ -69,7 +286,8 @@ private slots:
         QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
         QList<UsmUser> users = UpsAgentFixture::agentUsers();
         users += UsmUser{"päss", UsmAuthProtocol::HmacSha224, "wörd", UsmPrivProtocol::None, {}};
-        users += UsmUser{QString(300, 'n'), UsmAuthProtocol::HmacSha512, QString(70000, 'a'), UsmPrivProtocol::Aes192};
+        users +=
+            UsmUser{QString(300, 'n'), UsmAuthProtocol::HmacSha512, QString(70000, 'a'), UsmPrivProtocol::Aes192, {}};
         for (const UsmUser &u : users)
             table.addUser(u);
         QVERIFY(table.save(path));
@@ -83,96 +301,17 @@ private slots:
         const UsmUserTable::LoadResult r = table.load(path);
         QVERIFY(r.fileFound && r.damaged);
         QCOMPARE(table.users(), users.mid(0, users.size() - 1));
-    }
-
-    void decodeDamaged_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<bool>("damaged");
-        const QByteArray header("VGUSM\0\0\1", 8), a = record(2, 2, "a"), b = record(3, 4, "b");
-        QTest::newRow("empty file") << QByteArray() << QStringList() << false;
-        QTest::newRow("wrong magic") << QByteArray("VGUSM\0\0\2", 8) + a << QStringList() << true;
-        QTest::newRow("random bytes") << QByteArray("\x30\x82\xff\xff garbage", 14) << QStringList() << true;
-        QTest::newRow("truncated second record") << header + a + b.left(7) << QStringList{"a"} << true;
-        QTest::newRow("length beyond the end") << header + a + "\x02\x02\xff\xff" << QStringList{"a"} << true;
-        QTest::newRow("unknown auth protocol skipped") << header + record(9, 2, "x") + b << QStringList{"b"} << true;
-        QTest::newRow("unknown priv protocol skipped") << header + a + record(2, 3, "x") << QStringList{"a"} << true;
-        QTest::newRow("empty name skipped") << header + record(1, 1, "") + a << QStringList{"a"} << true;
-        QTest::newRow("duplicate keeps the later")
-            << header + b + a + record(1, 1, "b") << QStringList{"a", "b"} << false;
-        QTest::newRow("lone byte after a record") << header + a + "\x02" << QStringList{"a"} << true;
-    }
-    void decodeDamaged()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(QStringList, names);
-        QFETCH(bool, damaged);
-        bool bad = !damaged;
-        QStringList got;
-        for (const UsmUser &u : UsmUserTable::decode(data, &bad))
-            got.append(u.name);
-        QCOMPARE(got, names);
-        QCOMPARE(bad, damaged);
-    }
-
-    // scripts/usm-users writes what the application reads, and reads what it writes.
-    void provisioningScript()
-    {
-        TempDataDir dir;
-        const QString script = qEnvironmentVariable("VOLTIGUARD_SOURCE_DIR") + "/scripts/usm-users";
-        UsmUserTable table;
-        table.addUser({"first"});
-        QVERIFY(table.save(usmUsersFilePath()));
-        QProcess p;
-        p.start("python3", {script, usmUsersFilePath(), "add", "用户", "--auth", "SHA-256", "--auth-pass", "pässwörd",
-                            "--priv", "AES256", "--priv-pass", "geheim"});
-        QVERIFY(p.waitForFinished(10000) && p.exitCode() == 0);
-        QVERIFY(!table.load(usmUsersFilePath()).damaged);
-        const UsmUser added{"用户", UsmAuthProtocol::HmacSha256, "pässwörd", UsmPrivProtocol::Aes256, "geheim"};
-        QCOMPARE(table.users(), (QList<UsmUser>{{"first"}, added}));
-        p.start("python3", {script, usmUsersFilePath(), "list"});
-        QVERIFY(p.waitForFinished(10000));
-        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).split('\n').value(1).startsWith("用户\t"));
-    }
-
-    // A session that cannot be opened shows one box; the window runs on without it.
-    void createFailureShowsOneBox()
-    {
-        TempDataDir dir;
-        dir.writeParams();
-        // Everything the window loads once is loaded by a first window.
-        std::make_unique<MainWindow>().reset();
-        MessageBox::shownBoxes().clear();
-        // One descriptor left: enough for the files, not for the session's sockets. The
-        // limit is lifted as the box comes up, before the polling thread starts: its
-        // event loop needs descriptors of its own.
-        rlimit saved{};
-        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
-        MessageBox::setNextAnswer([saved] {
-            setrlimit(RLIMIT_NOFILE, &saved);
-            return int(QMessageBox::Ok);
-        });
-        const int lowest = dup(0);
-        close(lowest);
-        rlimit tight = saved;
-        tight.rlim_cur = rlim_t(lowest) + 1;
-        QVERIFY(lowest >= 0 && setrlimit(RLIMIT_NOFILE, &tight) == 0);
-        auto window = std::make_unique<MainWindow>();
-        QVERIFY(setrlimit(RLIMIT_NOFILE, &saved) == 0);
-        QCOMPARE(MessageBox::shownBoxes().size(), 1);
-        QCOMPARE(MessageBox::shownBoxes().first().text, "SNMP Create Fail!");
-        QVERIFY(snmpSession && !snmpSession->isValid() && !snmpV3);
-        SnmpTarget target;
-        target.address = "127.0.0.1";
-        QVERIFY(!snmpSession->get(target, {UpsMib::alarmsPresent}, [](const SnmpEvent &) {}));
-        window.reset();
-        QVERIFY(!snmpSession);
+        // A record of an unknown protocol is skipped, not the rest of the file.
+        QByteArray bytes = UsmUserTable::encode(users.mid(0, 2));
+        bytes[8] = 9;
+        bool damaged = false;
+        QCOMPARE(UsmUserTable::decode(bytes, &damaged), users.mid(1, 1));
+        QVERIFY(damaged);
     }
 
 private:
-    QTemporaryDir m_config;
+    UpsAgentFixture m_agent;
 };
 
-QTEST_MAIN(TestSnmpSession)
+QTEST_GUILESS_MAIN(TestSnmpSession)
 #include "tst_snmpsession.moc"

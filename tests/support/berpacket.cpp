@@ -47,11 +47,6 @@ QByteArray oid(const QString &dotted)
     return tlv(0x06, out);
 }
 
-QByteArray null(quint8 tag)
-{
-    return tlv(tag, {});
-}
-
 QByteArray message(int version, const QByteArray &community, quint8 pduTag, qint32 requestId, int errorStatus,
                    int errorIndex, const VarBinds &bindings)
 {

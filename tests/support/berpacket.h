@@ -11,7 +11,6 @@ QByteArray tlv(quint8 tag, const QByteArray &content);
 QByteArray integer(qint64 value, quint8 tag = 0x02);
 QByteArray octets(const QByteArray &bytes);
 QByteArray oid(const QString &dotted);
-QByteArray null(quint8 tag = 0x05);
 
 using VarBinds = QList<QPair<QString, QByteArray>>; // identifier, encoded value
 // A v1/v2c message (version 0 or 1) around a PDU.

@@ -11,23 +11,20 @@ class UpsAgentFixture
 {
 public:
     ~UpsAgentFixture() { stop(); }
-    // Starts the agent (on its previous port when it ran before); extra arguments go
-    // to "upsagent start", e.g. {"--boots", "1"} or {"--engine-id", "0x.."}.
+    // Starts the agent (on its previous port when it ran before), e.g. with {"--boots", "1"}.
     bool start(const QStringList &extra = {});
     bool stop();
     int port() const { return m_port; }
     qint64 pid() const { return m_pid; }
     QString dir() const { return m_dir.path(); }
-
-    // Alarms by the tool's names: comms-lost, utility, battery, upsfail. With a trap
-    // kind (v1, v2c, inform, v3, v3inform) the matching notification goes to trapPort.
-    bool raise(const QString &alarm, const QString &trapKind = {}, int trapPort = 0, const QStringList &extra = {});
-    bool clear(const QString &alarm, const QString &trapKind = {}, int trapPort = 0, const QStringList &extra = {});
-    bool reset() { return run("reset", {}) == 0; }
+    // Alarms: comms-lost, utility, battery, upsfail; args may add e.g. {"--trap", "v2c", ...}.
+    bool raise(const QString &alarm, const QStringList &args = {}) { return run("raise", {alarm}, args) == 0; }
+    bool clear(const QString &alarm, const QStringList &args = {}) { return run("clear", {alarm}, args) == 0; }
+    bool reset() { return run("reset") == 0; }
     // Runs any upsagent command with --dir added; returns its exit code (-1: did not run).
-    int run(const QString &command, const QStringList &args, QString *output = nullptr) const;
-
-    // The SNMPv3 users the agent always has, as the application's user table holds them.
+    int run(const QString &command, const QStringList &args = {}, const QStringList &more = {},
+            QString *output = nullptr) const;
+    // SNMPv3 users the agent always has, as the application's user table holds them.
     static QList<UsmUser> agentUsers();
 
 private:
