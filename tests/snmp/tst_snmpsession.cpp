@@ -57,7 +57,6 @@ public:
 
 const QString alarmDescr1 = UpsMib::alarmDescrColumn + ".1";
 const QByteArray inputBad = Ber::oid("1.3.6.1.2.1.33.1.6.3.6");
-
 } // namespace
 
 // The session: notifications, garbage, agents that answer badly, and what it loads.
