@@ -68,7 +68,6 @@ public:
         thread->detector().detectStatusChanges();
         return takeEvents();
     }
-    // The first exchange with the agent: both links come up.
     bool connect() { return snmpV3 && cycle() == QList<int>{AgentConnected, UpsConnected}; }
     // Waits until the thread has handled `count` more events than `since`.
     bool waitHandled(quint64 since, int count = 1, int ms = 5000)

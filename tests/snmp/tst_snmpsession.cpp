@@ -4,16 +4,13 @@
 
 #include <QDir>
 #include <QNetworkDatagram>
-#include <QRandomGenerator>
+#include <QTemporaryFile>
 #include <QUdpSocket>
 
+#include <unistd.h>
+
 namespace {
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, 0);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
-    return bytes;
-}
+const QByteArray junk = QByteArray::fromHex("deadbeef0badf00d5ec0ffee").repeated(50);
 
 // An SNMPv3 message with the given security parameters and a scoped PDU of garbage.
 QByteArray v3Message(const QByteArray &usm)
@@ -49,7 +46,7 @@ public:
                 const Request r(d.data());
                 const QByteArray answer =
                     Ber::message(r.version, "public", 0xa2, r.id, errorStatus, !!errorStatus, bindings(r));
-                writeDatagram(d.makeReply(errorStatus < 0 ? randomBytes(40, 7) : answer));
+                writeDatagram(d.makeReply(errorStatus < 0 ? junk.left(40) : answer));
             }
         });
     }
@@ -114,9 +111,9 @@ private slots:
         // fill the key cache and shut the agent's own SNMPv3 traps out.
         QByteArrayList forged;
         for (int i = 0; i < 130; ++i) {
-            forged << v3Message(Ber::tlv(0x30, Ber::octets(randomBytes(12, i)) + Ber::integer(1) + Ber::integer(1) +
-                                                   Ber::octets("shaaes") + Ber::octets(QByteArray(12, 0)) +
-                                                   Ber::octets(QByteArray(8, 0))));
+            forged << v3Message(Ber::tlv(0x30, Ber::octets("forged" + QByteArray::number(1000000 + i)) +
+                                                   Ber::integer(1) + Ber::integer(1) + Ber::octets("shaaes") +
+                                                   Ber::octets(QByteArray(12, 0)) + Ber::octets(QByteArray(8, 0))));
         }
         QTest::newRow("130 SNMPv3 messages with forged engine IDs") << "127.0.0.2" << QString() << forged << 0;
         const auto garbage = [](const char *name, const QByteArray &datagram, int delivered = 0) {
@@ -124,7 +121,7 @@ private slots:
                                 << delivered;
         };
         const QByteArray trap = Ber::v2cTrap("public", "1.3.6.1.2.1.33.2.3", {{alarmDescr1, inputBad}});
-        garbage("random bytes", randomBytes(600, 1628));
+        garbage("junk", junk);
         garbage("truncated trap", trap.left(trap.size() / 2));
         garbage("length of four gigabytes", trap.left(1) + "\x84\xff\xff\xff\xff" + trap.mid(2));
         garbage("length beyond the datagram", trap.left(1) + char(trap[1] + 40) + trap.mid(2));
@@ -169,8 +166,8 @@ private slots:
     void badAnswers_data()
     {
         QTest::addColumn<QByteArray>("value"); // of upsAlarmsPresent; empty: no binding
-        QTest::addColumn<int>("errorStatus");  // -1: random bytes
-        QTest::newRow("random bytes") << QByteArray() << -1;
+        QTest::addColumn<int>("errorStatus");  // -1: junk
+        QTest::newRow("junk") << QByteArray() << -1;
         QTest::newRow("error status") << Ber::tlv(0x05, {}) << 5;
         QTest::newRow("noSuchObject only") << Ber::tlv(0x80, {}) << 0;
         QTest::newRow("no bindings") << QByteArray() << 0;
@@ -246,14 +243,22 @@ private slots:
         QCOMPARE(seen, (QList<int>{AgentConnected, UpsConnected}));
     }
 
-    // A trap port in use leaves polling running.
+    // Polling goes on without the trap port, and one line on standard error says why.
     void trapPortInUse()
     {
         QUdpSocket squatter;
-        QVERIFY(squatter.bind(QHostAddress::AnyIPv4, 0));
+        QTemporaryFile capture;
+        const int savedErr = dup(STDERR_FILENO);
+        QVERIFY(squatter.bind(QHostAddress::AnyIPv4, 0) && capture.open() && dup2(capture.handle(), STDERR_FILENO) > 0);
         SnmpHarness h(m_agent.port(), "v2c", squatter.localPort());
+        dup2(savedErr, STDERR_FILENO);
         QVERIFY(h.connect());
         QCOMPARE(int(snmpSession->listenPort()), 0);
+        QFile written(capture.fileName());
+        const QString text = written.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(written.readAll()) : QString();
+        QCOMPARE(text.count('\n'), 1);
+        QVERIFY2(text.contains(QString("UDP port %1").arg(squatter.localPort())) && text.contains("1024 or above"),
+                 qPrintable(text));
     }
 
     void bootCounterRisesPerStart()
