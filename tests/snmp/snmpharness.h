@@ -2,75 +2,54 @@
 
 #include "config/params.h"
 #include "model/logevent.h"
-#include "model/upsstatus.h"
 #include "snmp/snmpengine.h"
 #include "snmp/snmpthread.h"
 #include "tempdatadir.h"
 #include "upsagentfixture.h"
 
-#include <QElapsedTimer>
 #include <QTest>
-#include <functional>
-#include <memory>
 
-// The monitoring core in-process: the global session, a polling thread that the test
-// steps by hand, and the event queue drained after each step.
+inline const QStringList alarmNames{"comms-lost", "utility", "battery", "upsfail"};
+
+inline bool alarmOn(const UpsStatusSnapshot &s, int alarm)
+{
+    return QList<bool>{s.upsLink == LinkLost, s.utilityFail, s.batteryLow, s.upsFail}.at(alarm);
+}
+
+// upsagent's arguments for a notification of the given kind to port.
+inline QStringList trap(const QString &kind, int port)
+{
+    return {"--trap", kind, "--trap-port", QString::number(port)};
+}
+
+// The monitoring core in-process: the global session and a polling thread that the test
+// steps by hand (or starts).
 class SnmpHarness
 {
 public:
-    static void addVersionColumns()
+    // version: "v1", "v2c" or the SNMPv3 user to poll as.
+    explicit SnmpHarness(int agentPort, const QString &version = "v2c", int trapPort = 0)
     {
-        QTest::addColumn<int>("msgVersion");
-        QTest::addColumn<QString>("user");
-    }
-    static void addVersionRows(const char *suffix = "")
-    {
-        const struct
-        {
-            const char *name;
-            int version;
-            const char *user;
-        } rows[] = {
-            {"v1", 1, ""},
-            {"v2c", 2, ""},
-            {"v3 MD5/DES", 3, "md5des"},
-            {"v3 SHA/AES128", 3, "shaaes"},
-            {"v3 SHA-256/AES256", 3, "sha256aes256"},
-        };
-        for (const auto &r : rows)
-            QTest::addRow("%s%s", r.name, suffix) << r.version << QString::fromLatin1(r.user);
-    }
-
-    // user: the SNMPv3 security name.
-    explicit SnmpHarness(int agentPort, int msgVersion = 2, const QString &user = {}, int trapPort = 0)
-    {
-        {
-            QWriteLocker locker(&snmpParamLock);
-            params = Params();
-            params.ip = QStringLiteral("127.0.0.1");
-            params.snmp_port_poll = agentPort;
-            params.snmp_port_trace = trapPort ? trapPort : freeUdpPort();
-            params.retries = 0;
-            params.timeout = 1;
-            params.msgVersion = msgVersion;
-            params.snmp_community = QStringLiteral("public");
-            params.securityName = user;
-            params.securityLevel = 2;
-            snmpParamsChanged = false;
-        }
+        changeParams([&](Params &p) {
+            p = Params();
+            p.ip = "127.0.0.1";
+            p.snmp_port_poll = agentPort;
+            p.snmp_port_trace = trapPort ? trapPort : freeUdpPort();
+            p.retries = 0;
+            p.msgVersion = version == "v1" ? 1 : version == "v2c" ? 2 : 3;
+            p.securityName = version;
+            p.securityLevel = 2;
+        });
         upsStatus.reset();
         takeEvents();
-        m_opened = openSnmpSession();
-        if (m_opened) {
+        if (openSnmpSession()) {
             for (const UsmUser &u : UpsAgentFixture::agentUsers())
                 snmpV3->usm().addUser(u);
         }
-        thread = std::make_unique<snmp_thread>();
         thread->takeUpInitialSettings();
         if (snmpSession)
             snmpSession->startEventThread();
     }
-
     ~SnmpHarness()
     {
         // No callback may be running into the thread object while it goes.
@@ -78,32 +57,20 @@ public:
             snmpSession->stopEventThread();
         thread.reset();
         closeSnmpSession();
-        takeEvents();
     }
 
-    bool opened() const { return m_opened; }
-    int trapPort() const
-    {
-        QReadLocker locker(&snmpParamLock);
-        return params.snmp_port_trace;
-    }
-
-    // One pass of the loop, then waits for its answers and runs the change detection
-    // that the next pass would start with.
-    void cycle()
+    int trapPort() const { return params.snmp_port_trace; }
+    // One pass of the loop, its answers and the change detection; returns the events logged.
+    QList<int> cycle()
     {
         thread->pollCycle();
-        waitIdle();
+        (void)QTest::qWaitFor([&] { return thread->outstandingRequests() == 0; }, 5000);
         thread->detector().detectStatusChanges();
+        return takeEvents();
     }
-
-    bool waitIdle(int ms = 5000)
-    {
-        return QTest::qWaitFor([&] { return thread->outstandingRequests() == 0; }, ms);
-    }
-
+    bool connect() { return snmpV3 && cycle() == QList<int>{AgentConnected, UpsConnected}; }
     // Waits until the thread has handled `count` more events than `since`.
-    bool waitHandled(quint64 since, int count = 1, int ms = 3000)
+    bool waitHandled(quint64 since, int count = 1, int ms = 5000)
     {
         return QTest::qWaitFor([&] { return thread->handledEvents() >= since + quint64(count); }, ms);
     }
@@ -112,12 +79,10 @@ public:
     {
         QWriteLocker locker(&pendingEventsLock);
         QList<int> ids;
-        for (const LogEvent &e : pendingEvents)
+        for (const LogEvent &e : std::exchange(pendingEvents, {}))
             ids.append(e.id);
-        pendingEvents.clear();
         return ids;
     }
-
     static void changeParams(const std::function<void(Params &)> &edit)
     {
         QWriteLocker locker(&snmpParamLock);
@@ -125,9 +90,8 @@ public:
         snmpParamsChanged = true;
     }
 
-    std::unique_ptr<snmp_thread> thread;
+    std::unique_ptr<snmp_thread> thread = std::make_unique<snmp_thread>();
 
 private:
     TempDataDir m_data;
-    bool m_opened = false;
 };
