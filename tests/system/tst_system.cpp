@@ -21,14 +21,12 @@
 namespace {
 QString readAll(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QString();
+    return fileBytes(path);
 }
 
 bool writeFile(const QString &path, const QString &text)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
+    return writeFile(path, text.toUtf8());
 }
 
 // The exit code (-1: it did not end by itself) and the output of a command, merged
@@ -75,7 +73,7 @@ struct Rig
         if (!service)
             return run.start();
         struct stat st = {};
-        writeFile(file("journal"), "");
+        writeFile(file("journal"), QByteArray());
         stat(qPrintable(file("journal")), &st);
         run.environment().insert("JOURNAL_STREAM", QString("%1:%2").arg(st.st_dev).arg(st.st_ino));
         run.environment().insert("STATE_DIRECTORY", run.dataDir().path());
@@ -140,7 +138,7 @@ private slots:
             LogFixtures::writeOldFormat(log,
                                         {{"2023-12-31 23:59:58", "", "7", {}}, {"2023-12-31 23:59:59", "", "9", {}}});
         if (before == "garbage")
-            LogFixtures::writeFile(log, LogFixtures::garbage(8192));
+            writeFile(log, LogFixtures::garbage(8192));
         if (before == "killed") {
             QVERIFY(run.start() && shown("Voltiguard"));
             ::kill(pid_t(run.process().processId()), SIGKILL);
