@@ -343,7 +343,7 @@ private slots:
         UpsAgentFixture agent;
         QVERIFY(agent.start());
         UsmUserTable users;
-        users.addUser(UpsAgentFixture::agentUsers().at(3));
+        users.addUser(UpsAgentFixture::agentUsers().at(1));
         QVERIFY(users.save(usmUsersFilePath()));
         m_data->writeParams({{"snmp_port_poll", agent.port()},
                              {"msgVersion", 3},
