@@ -34,11 +34,6 @@ QVariantList fields(const Params &p)
             p.retries,      p.timeout};
 }
 
-UsmUser user(const QString &name, UsmAuthProtocol auth = UsmAuthProtocol::None, const QString &authPass = {})
-{
-    return {name, auth, authPass, UsmPrivProtocol::None, {}};
-}
-
 template <typename... T> void row(const char *tag, const T &...columns)
 {
     (QTest::newRow(tag) << ... << columns);
@@ -258,8 +253,8 @@ private slots:
         params.securityName = "gone";
         params.shutdown = params.Utility_para = params.Bat_para = params.UPS_para = params.exte_save = true;
         UsmUserTable users;
-        users.addUser(user("alpha"));
-        users.addUser(user("beta"));
+        users.addUser(UsmUser{"alpha"});
+        users.addUser(UsmUser{"beta"});
         SettingsDialog d(users);
         edit(d, edits.replace("<dir>", dir));
         MessageBox::setNextAnswer(QMessageBox::Ok);
@@ -286,10 +281,10 @@ private slots:
         using A = UsmAuthProtocol;
         using P = UsmPrivProtocol;
         row("MD5 with an empty password: no security", "ups",
-            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", user("ups"));
+            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", UsmUser{"ups"});
         row("privacy password with privacy None", "ups",
             "combo_box_auth_prot=2|line_edit_auth_pass=a-pass|line_edit_priv_pass=p-pass",
-            user("ups", A::HmacSha, "a-pass"));
+            UsmUser{"ups", A::HmacSha, "a-pass"});
         row("existing non-ASCII name replaced in place", "Überwacher-ß",
             "combo_box_auth_prot=2|line_edit_auth_pass=pässwörd-€|combo_box_priv_prot=4|line_edit_priv_pass=机密",
             UsmUser{"Überwacher-ß", A::HmacSha, "pässwörd-€", P::Aes256, "机密"});

@@ -40,22 +40,22 @@ public:
     bool isWindowVisible(WindowHandle handle) override { return window(handle) && window(handle)->shown; }
     void bringForward(WindowHandle handle) override
     {
-        if (!window(handle))
-            return;
-        ops << window(handle)->title + ':';
-        m_windows.move(m_windows.indexOf(*window(handle)), 0);
+        if (Window *w = window(handle)) {
+            ops << w->title + ':';
+            m_windows.move(m_windows.indexOf(*w), 0);
+        }
     }
     void requestClose(WindowHandle handle) override
     {
-        if (!window(handle))
+        Window *w = window(handle);
+        if (!w)
             return;
-        Window &w = *window(handle);
         ops << "close";
-        const QChar answer = w.letters.at(0);
+        const QChar answer = w->letters.at(0);
         if (answer == 'h')
-            w.shown = false;
-        else if (answer == 'c' || (w.left == 0 && answer != 'i'))
-            close(w);
+            w->shown = false;
+        else if (answer == 'c' || (w->left == 0 && answer != 'i'))
+            close(*w);
         else if (answer != 'i')
             open(handle, 'P');
     }
@@ -148,29 +148,26 @@ private:
         QString field = {};
         qint64 writeAt = -1;
     };
-    class Process : public DesktopProcess
+    struct Process : DesktopProcess
     {
-    public:
-        Process(FakeDesktop &desktop, qint64 pid) : m_desktop(desktop), m_pid(pid) {}
-        qint64 pid() const override { return m_pid; }
+        Process(FakeDesktop &desktop, qint64 pid) : d(desktop), id(pid) {}
+        qint64 pid() const override { return id; }
         WaitResult waitForExit(int timeoutMs) override
         {
-            m_desktop.pause(m_desktop.running.contains(m_pid) ? timeoutMs : 0);
-            return m_desktop.running.contains(m_pid) ? WaitResult::TimedOut : WaitResult::Exited;
+            d.pause(d.running.contains(id) ? timeoutMs : 0);
+            return d.running.contains(id) ? WaitResult::TimedOut : WaitResult::Exited;
         }
         void terminate() override
         {
-            if (m_desktop.running.removeAll(m_pid))
-                m_desktop.ops << "end";
-            for (Window &w : m_desktop.m_windows) {
-                if (w.pid == m_pid)
-                    m_desktop.close(w);
+            if (d.running.removeAll(id))
+                d.ops << "end";
+            for (Window &w : d.m_windows) {
+                if (w.pid == id)
+                    d.close(w);
             }
         }
-
-    private:
-        FakeDesktop &m_desktop;
-        qint64 m_pid;
+        FakeDesktop &d;
+        qint64 id;
     };
 
     Window *window(WindowHandle handle)
