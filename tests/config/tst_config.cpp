@@ -59,12 +59,6 @@ void edit(QWidget &dialog, const QString &edits)
     }
 }
 
-QString shown(QWidget &dialog, const QString &name)
-{
-    QWidget *w = child<QWidget>(dialog, qPrintable(name));
-    return w->property(qobject_cast<QComboBox *>(w) ? "currentText" : "text").toString();
-}
-
 } // namespace
 
 class TestConfig : public QObject
@@ -253,8 +247,8 @@ private slots:
         params.securityName = "gone";
         params.shutdown = params.Utility_para = params.Bat_para = params.UPS_para = params.exte_save = true;
         UsmUserTable users;
-        users.addUser(UsmUser{"alpha"});
-        users.addUser(UsmUser{"beta"});
+        for (const char *name : {"alpha", "beta"})
+            users.addUser({name});
         SettingsDialog d(users);
         edit(d, edits.replace("<dir>", dir));
         MessageBox::setNextAnswer(QMessageBox::Ok);
@@ -265,10 +259,12 @@ private slots:
         const QSettings s(paramFilePath(), QSettings::IniFormat);
         for (const QString &c : checked.replace("<dir>", dir).replace("<Temp>", documentSaveDir()).split('|')) {
             const QString key = c.section('=', 0, 0);
-            const QString value = key == "usm_users.bin" ? QVariant(QFile::exists(usmUsersFilePath())).toString()
-                                  : key.startsWith('@')  ? shown(d, key.mid(1))
-                                                         : s.value(key).toString();
-            QCOMPARE(key + '=' + value, c);
+            const QVariant value =
+                key == "usm_users.bin" ? QFile::exists(usmUsersFilePath())
+                : key.startsWith('@')
+                    ? child<QWidget>(d, qPrintable(key.mid(1)))->property(key == "@comboBox" ? "currentText" : "text")
+                    : s.value(key);
+            QCOMPARE(key + '=' + value.toString(), c);
         }
     }
 

@@ -100,8 +100,7 @@ private slots:
         QFETCH(QString, confirm);
         QTemporaryDir dir;
         const QString name = dir.filePath("backup1_20261206-203401");
-        QFile old(name);
-        QVERIFY(!replace || (old.open(QIODevice::WriteOnly) && old.write("old text") && old.flush()));
+        QVERIFY(!replace || writeFile(name, "old text"));
         const qint64 pid =
             m_session.launch(program, program == editor ? QStringList{"--text", "known text"} : QStringList{});
         QVERIFY(program == editor || m_session.typeIntoDocument(pid, "known text"));
@@ -131,10 +130,8 @@ private slots:
             QVERIFY(m_desktop->press(withLabel(m_desktop->buttons(alert), confirm)));
         }
         QVERIFY(DesktopSession::waitFor([&] { return m_session.hasEnded(pid); }, 5000));
-        QFile file(name);
-        QVERIFY(file.open(QIODevice::ReadOnly));
         // Editors may end the file with a line break of their own.
-        QCOMPARE(file.readAll().trimmed(), "known text");
+        QCOMPARE(fileBytes(name).trimmed(), "known text");
     }
 
     void waitsAndEndsProcesses_data()

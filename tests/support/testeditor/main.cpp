@@ -7,8 +7,7 @@ class EditorWindow : public QMainWindow
 {
 public:
     QTabWidget *tabs = new QTabWidget(this);
-    bool ignoreClose = false;
-    bool hideOnClose = false;
+    bool ignoreClose = false, hideOnClose = false;
 
 protected:
     void closeEvent(QCloseEvent *event) override
