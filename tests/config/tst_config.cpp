@@ -1,5 +1,4 @@
-// Parameters, the settings and user dialogs, and the Settings button of a running main window. It
-// runs in a network namespace of its own, so no packet can leave this machine.
+// Parameters and the settings dialogs, in a network namespace of its own so that no packet can leave this machine.
 #include "app/mainwindow.h"
 #include "config/datadir.h"
 #include "config/dialogadduser.h"
@@ -35,9 +34,9 @@ QVariantList fields(const Params &p)
             p.retries,      p.timeout};
 }
 
-UsmUser user(const QString &name, UsmAuthProtocol auth = UsmAuthProtocol::None, const QString &authPass = {})
+template <typename... T> void row(const char *tag, const T &...columns)
 {
-    return {name, auth, authPass, UsmPrivProtocol::None, {}};
+    (QTest::newRow(tag) << ... << columns);
 }
 
 // Edits as a user does, "name=value" for a field, "name" for a button, separated by "|".
@@ -58,12 +57,6 @@ void edit(QWidget &dialog, const QString &edits)
         } else
             qobject_cast<QAbstractButton *>(w)->click();
     }
-}
-
-QString shown(QWidget &dialog, const QString &name)
-{
-    QWidget *w = child<QWidget>(dialog, qPrintable(name));
-    return w->property(qobject_cast<QComboBox *>(w) ? "currentText" : "text").toString();
 }
 
 } // namespace
@@ -106,25 +99,23 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // "<fifo>": a FIFO; "<big>": 1.5 MB of comments and a key
         QTest::addColumn<QString>("loaded");     // "key=value ..." as saveParams then writes them
         QTest::addColumn<QString>("problems");
-        const auto row = [](const char *tag, const QByteArray &content, const char *loaded, const char *problems) {
-            QTest::newRow(tag) << content << QString(loaded) << QString(problems);
-        };
         const QByteArray good = "ip=127.0.0.1\nUtility_time=3\n";
-        row("unit after the minutes", "[General]\nUtility_time=10min\nip=127.0.0.1\n", "Utility_time=10 ip=127.0.0.1",
-            "Utility_time");
-        row("no for a switch", "[General]\nUPS_para=no\nBat_para=1\n", "UPS_para=false Bat_para=true", "UPS_para");
+        row("unit after the minutes", QByteArray("[General]\nUtility_time=10min\nip=127.0.0.1\n"),
+            "Utility_time=10 ip=127.0.0.1", "Utility_time");
+        row("no for a switch", QByteArray("[General]\nUPS_para=no\nBat_para=1\n"), "UPS_para=false Bat_para=true",
+            "UPS_para");
         row("unbalanced quote", "[General]\nexte_param=\"/opt/pre\n" + good, "ip=127.0.0.1 exte_param=", "exte_param");
         row("stray bracket", "[General]\n[\n" + good, "ip=127.0.0.1 Utility_time=3", "");
         row("trailing backslash", "snmp_community=pub\\\n" + good, "ip=127.0.0.1 snmp_community=public",
             "snmp_community");
-        row("out of range", "snmp_port_poll=70000\nmsgVersion=4\nBat_time=-1\nretries=5\n",
+        row("out of range", QByteArray("snmp_port_poll=70000\nmsgVersion=4\nBat_time=-1\nretries=5\n"),
             "snmp_port_poll=161 msgVersion=2 Bat_time=10 retries=5", "Bat_time snmp_port_poll msgVersion");
-        row("not an address", "ip=ups.example\n", "ip=192.168.1.1", "ip");
-        row("unquoted comma", "exte_param=/opt/a,b\n", "exte_param=", "exte_param");
+        row("not an address", QByteArray("ip=ups.example\n"), "ip=192.168.1.1", "ip");
+        row("unquoted comma", QByteArray("exte_param=/opt/a,b\n"), "exte_param=", "exte_param");
         row("binary bytes", QByteArray("\x00\xff\xfe[General]\nUtility_time=\x01\x02\n\x00\x00", 28),
             "Utility_time=10 ip=192.168.1.1", "Utility_time");
-        row("a FIFO is not read", "<fifo>", "ip=192.168.1.1", "");
-        row("1 MB or more is not read", "<big>", "ip=192.168.1.1", "");
+        row("a FIFO is not read", QByteArray("<fifo>"), "ip=192.168.1.1", "");
+        row("1 MB or more is not read", QByteArray("<big>"), "ip=192.168.1.1", "");
     }
 
     void badValues()
@@ -154,11 +145,11 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("stored"); // in param.ini, when given; "@": as @ByteArray
-        QTest::newRow("empty") << QString() << QString("");
-        QTest::newRow("ups") << QString("ups") << QString("utw");
-        QTest::newRow("63 bytes") << QString(63, 'z') << QString();
-        QTest::newRow("64 bytes") << QString(64, 'z') << QString("@");
-        QTest::newRow("non-ASCII") << QString("Ünïcode 用户") << QString("@");
+        row("empty", QString(), QString(""));
+        row("ups", "ups", "utw");
+        row("63 bytes", QString(63, 'z'), QString());
+        row("64 bytes", QString(64, 'z'), "@");
+        row("non-ASCII", "Ünïcode 用户", "@");
     }
 
     void scramble()
@@ -220,11 +211,8 @@ private slots:
         QTest::addColumn<QString>("box"); // how the box's text starts; empty: no box
         QTest::addColumn<QString>(
             "checked"); // param.ini after saving, "@widget" its text, "usm_users.bin" its presence
-        const auto row = [](const char *tag, const QString &edits, const char *box, const char *checked) {
-            QTest::newRow(tag) << edits << QString(box) << QString(checked);
-        };
         for (const char *ip : {"256.1.1.1", "1.2.3", " 10.0.0.1", "1.2.3.4.5", "ups.local"})
-            row(ip, QString("lineEdit_ip=") + ip, "IP illegal format!", "ip=127.0.0.5|@lineEdit_ip=192.168.1.1");
+            row(ip, "lineEdit_ip=" + QString(ip), "IP illegal format!", "ip=127.0.0.5|@lineEdit_ip=192.168.1.1");
         row("empty address", "lineEdit_ip=", "IP or PORT is NULL", "ip=127.0.0.5|@lineEdit_ip=127.0.0.5");
         row("empty poll port", "lineEdit_port=", "IP or PORT is NULL", "snmp_port_poll=5000");
         row("empty trap port", "lineEdit_trap=", "IP or PORT is NULL", "snmp_port_trace=5001");
@@ -259,8 +247,8 @@ private slots:
         params.securityName = "gone";
         params.shutdown = params.Utility_para = params.Bat_para = params.UPS_para = params.exte_save = true;
         UsmUserTable users;
-        users.addUser(user("alpha"));
-        users.addUser(user("beta"));
+        for (const char *name : {"alpha", "beta"})
+            users.addUser({name});
         SettingsDialog d(users);
         edit(d, edits.replace("<dir>", dir));
         MessageBox::setNextAnswer(QMessageBox::Ok);
@@ -271,10 +259,12 @@ private slots:
         const QSettings s(paramFilePath(), QSettings::IniFormat);
         for (const QString &c : checked.replace("<dir>", dir).replace("<Temp>", documentSaveDir()).split('|')) {
             const QString key = c.section('=', 0, 0);
-            const QString value = key == "usm_users.bin" ? QVariant(QFile::exists(usmUsersFilePath())).toString()
-                                  : key.startsWith('@')  ? shown(d, key.mid(1))
-                                                         : s.value(key).toString();
-            QCOMPARE(key + '=' + value, c);
+            const QVariant value =
+                key == "usm_users.bin" ? QFile::exists(usmUsersFilePath())
+                : key.startsWith('@')
+                    ? child<QWidget>(d, qPrintable(key.mid(1)))->property(key == "@comboBox" ? "currentText" : "text")
+                    : s.value(key);
+            QCOMPARE(key + '=' + value.toString(), c);
         }
     }
 
@@ -284,22 +274,20 @@ private slots:
         QTest::addColumn<QString>("name"); // added first, when given
         QTest::addColumn<QString>("edits");
         QTest::addColumn<UsmUser>("stored");
-        const auto row = [](const char *tag, const QString &name, const char *edits, const UsmUser &stored) {
-            QTest::newRow(tag) << name << QString(edits) << stored;
-        };
         using A = UsmAuthProtocol;
         using P = UsmPrivProtocol;
         row("MD5 with an empty password: no security", "ups",
-            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", user("ups"));
+            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", UsmUser{"ups"});
         row("privacy password with privacy None", "ups",
             "combo_box_auth_prot=2|line_edit_auth_pass=a-pass|line_edit_priv_pass=p-pass",
-            user("ups", A::HmacSha, "a-pass"));
+            UsmUser{"ups", A::HmacSha, "a-pass"});
         row("existing non-ASCII name replaced in place", "Überwacher-ß",
             "combo_box_auth_prot=2|line_edit_auth_pass=pässwörd-€|combo_box_priv_prot=4|line_edit_priv_pass=机密",
-            {"Überwacher-ß", A::HmacSha, "pässwörd-€", P::Aes256, "机密"});
+            UsmUser{"Überwacher-ß", A::HmacSha, "pässwörd-€", P::Aes256, "机密"});
         row("closed: nothing stored", "", "combo_box_auth_prot=1|line_edit_auth_pass=typed",
-            {"a", A::HmacSha, "old", P::Des, "old"});
-        row("the user shown deleted", "", "push_button_del_user", {"Überwacher-ß", A::HmacSha, "old", P::Des, "old"});
+            UsmUser{"a", A::HmacSha, "old", P::Des, "old"});
+        row("the user shown deleted", "", "push_button_del_user",
+            UsmUser{"Überwacher-ß", A::HmacSha, "old", P::Des, "old"});
     }
 
     void userDialog()

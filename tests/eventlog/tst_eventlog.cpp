@@ -1,8 +1,9 @@
 #include "app/mainwindow.h"
+#include "config/datadir.h"
 #include "config/params.h"
 #include "eventlog/logdialog.h"
 #include "eventlog/logexport.h"
-#include "logfixtures.h"
+#include "eventlog/logstore.h"
 #include "tempdatadir.h"
 #include "widgetdriver.h"
 #include "widgets/filedialog.h"
@@ -10,16 +11,75 @@
 #include "widgets/printdialog.h"
 
 #include <QPrinter>
+#include <QtSql>
 #include <QtTest>
 #include <QtWidgets>
 
-using namespace LogFixtures;
-
 namespace {
+const QString oldTable = "create table log(time varchar,ip varchar,id varchar)";
+
 QList<LogEvent> queued()
 {
     QReadLocker locker(&pendingEventsLock);
     return pendingEvents;
+}
+
+// Statements on log.db through a connection of its own, in one transaction; the rows answered, "|" between columns.
+QStringList sql(const QString &path, const QStringList &statements)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fixture");
+        db.setDatabaseName(path);
+        db.open();
+        db.transaction();
+        QSqlQuery q(db);
+        for (const QString &s : statements) {
+            q.exec(s);
+            while (q.next()) {
+                QStringList row;
+                for (int i = 0; i < q.record().count(); ++i)
+                    row << q.value(i).toString();
+                rows << row.join('|');
+            }
+        }
+        db.commit();
+    }
+    QSqlDatabase::removeDatabase("fixture");
+    return rows;
+}
+
+// As an older build writes it: times in `seconds` distinct seconds from 2024-03-01 00:00:00, no index.
+void writeManyRows(const QString &path, int count, int seconds)
+{
+    QStringList statements{oldTable};
+    for (int i = 0; i < count; ++i)
+        statements << QString("insert into log values('%1','127.0.0.%2',%3)")
+                          .arg(QDateTime(QDate(2024, 3, 1), QTime(0, 0))
+                                   .addSecs(qint64(i) * seconds / count)
+                                   .toString("yyyy-MM-dd hh:mm:ss"))
+                          .arg(i % 250 + 1)
+                          .arg(i % 11);
+    sql(path, statements);
+}
+
+// time|ip|event of every row, newest first, as the windows show them.
+QStringList logRows(const QString &path)
+{
+    QStringList rows = sql(path, {"select time,ip,id from log order by time desc,rowid desc"});
+    for (QString &r : rows)
+        r = r.section('|', 0, 1) + '|' + eventCellText(r.section('|', 2));
+    return rows;
+}
+
+QStringList shownRows(const QAbstractItemModel &m)
+{
+    QStringList rows;
+    for (int r = 0; r < m.rowCount(); ++r)
+        rows << QStringList{m.index(r, 0).data().toString(), m.index(r, 1).data().toString(),
+                            m.index(r, 2).data().toString()}
+                    .join('|');
+    return rows;
 }
 
 // Byte 18 of the header: SQLite opens a file of write version 3 read-only.
@@ -37,7 +97,6 @@ struct Windows
     LogDialog *dialog = qobject_cast<LogDialog *>(
         *std::find_if(windows.cbegin(), windows.cend(), [](QWidget *w) { return qobject_cast<LogDialog *>(w); }));
     QTableView *table = dialog->findChild<QTableView *>("tableView");
-    QAbstractItemModel *recent() { return main.findChild<QTableView *>("tableView")->model(); }
     void press(const char *button) { WidgetDriver::child<QPushButton>(*dialog, button)->click(); }
     void tick()
     {
@@ -102,26 +161,24 @@ private slots:
             QDir().mkdir(path);
             repair = [&] { QDir(path).removeRecursively(); };
         } else if (fault == "read-only" || fault == "locked") {
-            writeOldFormat(path, {});
+            sql(path, {oldTable});
             setWriteVersion(path, fault == "read-only" ? 3 : 1);
-            if (fault == "locked") {
-                holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
-                holder.setDatabaseName(path);
-                QVERIFY(holder.open() && QSqlQuery(holder).exec("begin exclusive"));
-            }
+            holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            holder.setDatabaseName(path);
+            QVERIFY(fault != "locked" || (holder.open() && QSqlQuery(holder).exec("begin exclusive")));
             repair = [&] {
                 holder.close();
                 setWriteVersion(path, 1);
             };
         } else if (fault == "garbage") {
-            writeFile(path, garbage(8192));
+            writeFile(path, QByteArray(8192, '\x9c'));
         } else if (fault == "truncated") {
             // A real database of several pages, cut off after a third of its size.
             writeManyRows(path, 5000, 600);
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(f.size() / 3));
         } else {
-            select(path, fault);
+            sql(path, {fault});
         }
         Windows w;
         const QList<LogEvent> early{{"2024-02-03 04:05:06", UtilityFail}, {"2024-02-03 04:05:06", BatteryLow}};
@@ -137,10 +194,8 @@ private slots:
         repair();
         w.tick();
         QVERIFY(queued().isEmpty());
-        QStringList stored;
-        for (const StoredRow &r : storedRows(path))
-            stored << r.time + ' ' + r.id;
-        QCOMPARE(stored, QStringList({"2024-02-03 04:05:06 0", "2024-02-03 04:05:06 1"}));
+        QCOMPARE(sql(path, {"select time,id from log order by rowid"}),
+                 QStringList({"2024-02-03 04:05:06|0", "2024-02-03 04:05:06|1"}));
     }
 
     void killDuringFlushLeavesSoundDatabase()
@@ -150,15 +205,15 @@ private slots:
         int interrupted = 0;
         for (int round = 0; round < 30 && interrupted < 2; ++round) {
             QProcess helper;
-            helper.start(FLUSH_HELPER, {m_dir->path(), "200"});
+            helper.start(QCoreApplication::applicationFilePath(), {"--flush", m_dir->path()});
             for (int flushed = 0; flushed <= round % 3 && helper.waitForReadyRead(10000);)
                 flushed += helper.readAll().count("flushed");
             QThread::usleep(QRandomGenerator::global()->bounded(3000));
             helper.kill();
             QVERIFY(helper.waitForFinished());
             interrupted += QFileInfo(path + "-journal").size() > 0;
-            QCOMPARE(integrityCheck(path), QStringLiteral("ok"));
-            QCOMPARE(storedRows(path).size() % 200, 0);
+            QCOMPARE(sql(path, {"pragma integrity_check"}), QStringList("ok"));
+            QCOMPARE(sql(path, {"select count(*) % 200 from log"}), QStringList("0"));
         }
         QVERIFY(interrupted > 0);
     }
@@ -181,9 +236,10 @@ private slots:
         QFETCH(QString, change);
         QFETCH(int, inserted);
         const QString path = logDatabasePath();
-        writeManyRows(path, 3000, 600); // up to 2024-03-01 00:09:59, as an older build writes it
+        writeManyRows(path, 3000, 600); // up to 2024-03-01 00:09:59
         Windows w;
-        QCOMPARE(schemaNames(path), QStringList({"table:log", "index:log_time"}));
+        QCOMPARE(sql(path, {"select type || ':' || name from sqlite_master order by name"}),
+                 QStringList({"table:log", "index:log_time"}));
         // Bound, not spliced into the statement; the address when the row is written.
         const QString ip = "1'); drop table log; --";
         QWriteLocker locker(&snmpParamLock);
@@ -193,7 +249,6 @@ private slots:
         queueEvents({{"2024-03-01 00:09:59", UpsFail}});
         w.tick();
         QCOMPARE(refreshes.count(), 0);
-
         w.open();
         QAbstractItemModel *m = w.table->model();
         w.table->scrollToBottom();
@@ -212,14 +267,14 @@ private slots:
         w.tick();
 
         // Every row shown is a row of the log, in its place: nothing stale, nothing twice.
-        QList<LogRow> shown = allRowsInDisplayOrder(path);
+        const QStringList shown = logRows(path);
         QCOMPARE(shownRows(*m), shown);
-        QCOMPARE(shownRows(*w.recent()), shown.mid(0, 5));
+        QCOMPARE(shownRows(*w.main.findChild<QTableView *>("tableView")->model()), shown.mid(0, 5));
         if (inserted) {
             QCOMPARE(insertedRows.count(), 1);
             QCOMPARE(insertedRows[0].mid(1), QVariantList({0, inserted - 1}));
-            QCOMPARE(shown[0].ip, ip);
-            QCOMPARE(change == "ids" ? shown[1].event + ' ' + shown[2].event : "-1 14", "-1 14");
+            QCOMPARE(shown[0].section('|', 1, 1), ip);
+            QCOMPARE(change == "ids" ? shown[1].section('|', 2) + ' ' + shown[2].section('|', 2) : "-1 14", "-1 14");
             // A view on the oldest rows stays on them.
             const int last = w.table->rowAt(w.table->viewport()->height() - 1);
             QVERIFY(change.startsWith("clean") || m->index(last, 0).data() == "2024-03-01 00:00:00");
@@ -264,9 +319,8 @@ private slots:
         if (rows)
             writeManyRows(log, rows, 100);
         else
-            writeOldFormat(log, {{"2024-01-01 08:00:00", "127.0.0.1", "7", {}},
-                                 {"2024-01-01 08:00:05", "127.0.0.2", "99", {}},
-                                 {"2024-01-01 08:00:05", "127.0.0.3", "0", {}}});
+            sql(log, {oldTable, "insert into log values('2024-01-01 08:00:00','127.0.0.1',7),"
+                                "('2024-01-01 08:00:05','127.0.0.2',99),('2024-01-01 08:00:05','127.0.0.3',0)"});
         Windows w;
         const QString file = target.isEmpty() ? QString() : m_dir->file(target);
         QVERIFY(writeFile(m_dir->file("export.csv"), QByteArray(4096, 'x')) && QDir().mkdir(m_dir->file("adir")));
@@ -284,19 +338,16 @@ private slots:
             QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden), before);
             return;
         }
-        if (bytes == "all") {
-            bytes = "Date/Time,IP,Event\n";
-            for (const LogRow &r : allRowsInDisplayOrder(log))
-                bytes += QStringList({r.time, r.ip, r.event, "\n"}).join(',').toUtf8();
-        }
+        if (bytes == "all")
+            bytes = QString("Date/Time|IP|Event\n" + logRows(log).join("|\n") + "|\n").replace('|', ',').toUtf8();
         QCOMPARE(fileBytes(file), bytes);
     }
 
     void printHoldsEveryRow()
     {
-        writeOldFormat(logDatabasePath(), {{"2024-01-01 08:00:00", "127.0.0.1", "7", {}},
-                                           {"2024-01-02 09:30:00", "<b>1.2</b> & \"x\"", "0", {}},
-                                           {"2024-01-03 10:45:00", "127.0.0.3", "42", {}}});
+        sql(logDatabasePath(), {oldTable, "insert into log values('2024-01-01 08:00:00','127.0.0.1',7),"
+                                          "('2024-01-02 09:30:00','<b>1.2</b> & \"x\"',0),"
+                                          "('2024-01-03 10:45:00','127.0.0.3',42)"});
         Windows w;
         const QString pdf = m_dir->file("log.pdf");
         PrintDialog::setNextAnswer([pdf](QPrinter &printer) {
@@ -314,5 +365,26 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestEventLog)
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 3 || argv[1] != QByteArray("--flush")) {
+        TestEventLog test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    // The kill test's helper: batches of events flushed into log.db, a line after each commit; bounded.
+    setDataDir(QString::fromLocal8Bit(argv[2]));
+    for (int n = 0; n < 20000; ++n) {
+        QList<LogEvent> events;
+        for (int i = 0; i < 200; ++i)
+            events.append({timeText(), i % 11});
+        queueEvents(events);
+        if (!writePendingEvents("127.0.0.1").value_or(FlushResult{}).written)
+            return 1;
+        std::puts("flushed");
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 #include "tst_eventlog.moc"

@@ -2,31 +2,19 @@
 
 #include "platform/desktopautomation.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QRegularExpression>
-#include <QStringList>
-#include <QThread>
+#include <QtCore>
 
-// A scripted desktop for the pre-shutdown pass: applications that answer the close
-// request the way real editors do, a clock of its own (pauses and waits move it),
-// and the operations the pass performed: "T:" window T brought forward, "close",
-// the label of a button pressed, "Return", "type", ">PATH" written, "end" terminated.
-//
-// An application is given by letters. Its answer to the close request: c closes at
-// once; s asks, and Save writes knownFile; a asks, and Save opens a save dialog that
-// writes the name in its edit field 300 ms after confirming; b asks, and Save opens
-// a dialog without edit field that never goes; i ignores it; h hides its window and
-// keeps running. Its toolkit's button order: g GTK (Cancel first), q Qt (a file
-// dialog's navigation buttons first), n GTK's without a default button, r no buttons
-// (Return answers). x asks before replacing a file, m asks about its next document
-// only at the next close request, p shares the process of the window added before,
-// o belongs to this process; a number: its unsaved documents (1).
+// A scripted desktop for the pre-shutdown pass, with a clock of its own, recording the operations: "T:" window T
+// brought forward, "close", a button's label, "Return", "type", ">PATH" written, "end" terminated.
+// An application's letters. Its answer to closing: c closes; s asks, Save writes knownFile; a asks, Save opens a
+// save dialog that writes its name 300 ms after confirming; b asks, Save opens a dialog without edit field that
+// stays; i ignores it; h hides and keeps running. Button order: g GTK (Cancel first), q Qt (navigation first), n
+// no default button, r no buttons (Return). x asks before replacing a file, m asks about its next document only
+// at the next close request, p shares the previous window's process, o is this process; a number: documents (1).
 class FakeDesktop : public DesktopAutomation
 {
 public:
-    QStringList ops;
-    QStringList saved;
+    QStringList ops, saved;
     QList<qint64> running;
     QString knownFile;
     int pressBlocksMs = 0; // real time each press takes
@@ -52,22 +40,22 @@ public:
     bool isWindowVisible(WindowHandle handle) override { return window(handle) && window(handle)->shown; }
     void bringForward(WindowHandle handle) override
     {
-        if (!window(handle))
-            return;
-        ops << window(handle)->title + ':';
-        m_windows.move(m_windows.indexOf(*window(handle)), 0);
+        if (Window *w = window(handle)) {
+            ops << w->title + ':';
+            m_windows.move(m_windows.indexOf(*w), 0);
+        }
     }
     void requestClose(WindowHandle handle) override
     {
-        if (!window(handle))
+        Window *w = window(handle);
+        if (!w)
             return;
-        Window &w = *window(handle);
         ops << "close";
-        const QChar answer = w.letters.at(0);
+        const QChar answer = w->letters.at(0);
         if (answer == 'h')
-            w.shown = false;
-        else if (answer == 'c' || (w.left == 0 && answer != 'i'))
-            close(w);
+            w->shown = false;
+        else if (answer == 'c' || (w->left == 0 && answer != 'i'))
+            close(*w);
         else if (answer != 'i')
             open(handle, 'P');
     }
@@ -145,12 +133,10 @@ private:
     struct Window
     {
         WindowHandle handle;
-        QString title;
-        QString letters;
+        QString title, letters;
         qint64 pid;
         int left; // unsaved documents
-        bool shown = true;
-        bool gone = false;
+        bool shown = true, gone = false;
         bool operator==(const Window &o) const { return handle == o.handle; }
     };
     struct Dialog
@@ -162,29 +148,26 @@ private:
         QString field = {};
         qint64 writeAt = -1;
     };
-    class Process : public DesktopProcess
+    struct Process : DesktopProcess
     {
-    public:
-        Process(FakeDesktop &desktop, qint64 pid) : m_desktop(desktop), m_pid(pid) {}
-        qint64 pid() const override { return m_pid; }
+        Process(FakeDesktop &desktop, qint64 pid) : d(desktop), id(pid) {}
+        qint64 pid() const override { return id; }
         WaitResult waitForExit(int timeoutMs) override
         {
-            m_desktop.pause(m_desktop.running.contains(m_pid) ? timeoutMs : 0);
-            return m_desktop.running.contains(m_pid) ? WaitResult::TimedOut : WaitResult::Exited;
+            d.pause(d.running.contains(id) ? timeoutMs : 0);
+            return d.running.contains(id) ? WaitResult::TimedOut : WaitResult::Exited;
         }
         void terminate() override
         {
-            if (m_desktop.running.removeAll(m_pid))
-                m_desktop.ops << "end";
-            for (Window &w : m_desktop.m_windows) {
-                if (w.pid == m_pid)
-                    m_desktop.close(w);
+            if (d.running.removeAll(id))
+                d.ops << "end";
+            for (Window &w : d.m_windows) {
+                if (w.pid == id)
+                    d.close(w);
             }
         }
-
-    private:
-        FakeDesktop &m_desktop;
-        qint64 m_pid;
+        FakeDesktop &d;
+        qint64 id;
     };
 
     Window *window(WindowHandle handle)

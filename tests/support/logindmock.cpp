@@ -1,11 +1,7 @@
 #include "logindmock.h"
+#include "tempdatadir.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QThread>
+#include <QtDBus>
 
 namespace {
 const QString manager = "org.freedesktop.login1.Manager";
@@ -26,7 +22,7 @@ void startWith(QProcess &p, const QString &bus, const QString &program, const QS
 void endProcess(QProcess &p)
 {
     p.terminate();
-    if (p.state() != QProcess::NotRunning && !p.waitForFinished(5000))
+    if (!p.waitForFinished(5000))
         p.kill();
     p.waitForFinished(5000);
 }
@@ -58,17 +54,14 @@ bool LogindMock::start(const QString &canPowerOff)
     // A bus that only this test can reach and on which the mock may own the logind name.
     const QString socket = m_dir.filePath("bus");
     m_address = "unix:path=" + socket;
-    QFile conf(m_dir.filePath("bus.conf"));
-    if (!conf.open(QIODevice::WriteOnly))
+    const QString conf = m_dir.filePath("bus.conf");
+    if (!writeFile(conf, QString(R"(<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>
+            <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
+            <allow receive_sender="*"/></policy></busconfig>)")
+                             .arg(m_address)
+                             .toUtf8()))
         return false;
-    conf.write(QString("<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth><policy context="
-                       "\"default\"><allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/><allow "
-                       "receive_sender=\"*\"/></policy></busconfig>")
-                   .arg(m_address)
-                   .toUtf8());
-    conf.close();
-    startWith(m_daemon, "unix:path=/nonexistent", "dbus-daemon",
-              {"--config-file=" + conf.fileName(), "--nofork", "--nopidfile"});
+    startWith(m_daemon, "unix:path=/nonexistent", "dbus-daemon", {"--config-file=" + conf, "--nofork", "--nopidfile"});
     QDeadlineTimer deadline(10000);
     while (!QFile::exists(socket) && !deadline.hasExpired())
         QThread::msleep(20);

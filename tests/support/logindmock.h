@@ -1,14 +1,10 @@
 #pragma once
 
-#include <QDBusMessage>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QVariantList>
+#include <QtDBus>
 #include <optional>
 
-// python-dbusmock's logind template on a private bus. While it runs,
-// DBUS_SYSTEM_BUS_ADDRESS names that bus; start() fails when the variable is unset,
-// so that nothing can fall back to the real system bus.
+// python-dbusmock's logind template on a private bus, which DBUS_SYSTEM_BUS_ADDRESS names while it runs; start()
+// fails when the variable is unset, so that nothing can fall back to the real system bus.
 class LogindMock
 {
 public:

@@ -2,8 +2,6 @@
 
 #include "config/datadir.h"
 
-#include <QFile>
-#include <QSettings>
 #include <QUdpSocket>
 
 TempDataDir::TempDataDir()

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QTemporaryDir>
-#include <QVariantMap>
+#include <QtCore>
 
 // A fresh data directory for one test.
 class TempDataDir

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QLineEdit>
-#include <QTest>
-#include <QTimer>
-#include <functional>
+#include <QtTest>
+#include <QtWidgets>
 
 // Drives widgets as a user does, so that the signals of a user's action reach the code under test.
 namespace WidgetDriver {

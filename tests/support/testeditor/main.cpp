@@ -1,22 +1,13 @@
-// A small Qt 6 editor for the desktop tests: each --text is an unsaved document in a
-// tab; closing asks about each (Save, Discard, Cancel) and Save asks for a file name.
+// A Qt 6 editor: each --text an unsaved document in a tab, each asked about on closing (Save asks for a name);
 // --ignore-close, --hide-on-close and --tool play windows the saver must end or leave.
-#include <QApplication>
-#include <QCloseEvent>
-#include <QCommandLineParser>
-#include <QFileDialog>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QTabWidget>
+#include <QtWidgets>
 
 namespace {
 class EditorWindow : public QMainWindow
 {
 public:
     QTabWidget *tabs = new QTabWidget(this);
-    bool ignoreClose = false;
-    bool hideOnClose = false;
+    bool ignoreClose = false, hideOnClose = false;
 
 protected:
     void closeEvent(QCloseEvent *event) override
