@@ -10,10 +10,9 @@
 #include "widgets/messagebox.h"
 #include "widgets/printdialog.h"
 
-#include <QPrinter>
+#include <QtPrintSupport>
 #include <QtSql>
 #include <QtTest>
-#include <QtWidgets>
 
 namespace {
 const QString oldTable = "create table log(time varchar,ip varchar,id varchar)";

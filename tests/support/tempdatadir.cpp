@@ -2,7 +2,7 @@
 
 #include "config/datadir.h"
 
-#include <QUdpSocket>
+#include <QtNetwork>
 
 TempDataDir::TempDataDir()
 {
