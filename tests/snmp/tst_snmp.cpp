@@ -1,7 +1,6 @@
 // The monitoring core in-process against the real snmpd of tools/upsagent, fake agents and garbage.
 #include "berpacket.h"
 #include "config/params.h"
-#include "model/logevent.h"
 #include "snmp/bootcounter.h"
 #include "snmp/snmpengine.h"
 #include "snmp/snmpthread.h"
@@ -30,8 +29,7 @@ QStringList trap(const QString &kind, int port)
     return {"--trap", kind, "--trap-port", QString::number(port)};
 }
 
-// The global session and a polling thread the test steps by hand (or starts); version is
-// "v1", "v2c" or the SNMPv3 user to poll as.
+// The global session and a polling thread, stepped by hand or started; version: v1, v2c or a v3 user.
 class SnmpHarness
 {
 public:
@@ -109,8 +107,7 @@ QByteArray v3Message(const QByteArray &usm)
     return Ber::tlv(0x30, Ber::integer(3) + header + Ber::octets(usm) + Ber::octets(QByteArray(48, 'x')));
 }
 
-// An agent of our own on 127.0.0.1 answering each request, read at the fixed places of net-snmp's
-// short v1/v2c requests, with the bindings the test gives for its PDU type and max-repetitions.
+// Answers net-snmp's short v1/v2c requests (read at fixed places) with the test's bindings.
 class FakeAgent : public QUdpSocket
 {
 public:
@@ -171,13 +168,11 @@ private slots:
         SnmpHarness h(m_agent.port(), setup[0]);
         QVERIFY(h.connect());
         QCOMPARE(h.cycle(), QList<int>());
-        const int raised[] = {UpsUnconnected, UtilityFail, BatteryLow, UpsFail};
-        const int cleared[] = {UpsConnected, UtilityNormal, BatteryNormal, UpsNormal};
         for (int alarm = 0; alarm < 4; ++alarm) {
             QVERIFY(m_agent.raise(alarmNames[alarm]));
-            QCOMPARE(h.cycle(), QList<int>{raised[alarm]});
+            QCOMPARE(h.cycle(), QList<int>{alarm ? alarm - 1 : UpsUnconnected});
             QVERIFY(m_agent.clear(alarmNames[alarm]));
-            QCOMPARE(h.cycle(), QList<int>{cleared[alarm]});
+            QCOMPARE(h.cycle(), QList<int>{alarm ? alarm + 2 : UpsConnected});
         }
         // Utility before battery, whatever the row order; the unknown alarm is ignored.
         QVERIFY(m_agent.raise("battery") && m_agent.raise("utility"));
@@ -190,8 +185,7 @@ private slots:
         QCOMPARE(h.thread->failCount(), badCount ? 2 : 0);
     }
 
-    // Lost after three failed exchanges; back with an alarm raised meanwhile, the UPS link
-    // waits for the first alarm read: no false "UPS Unconnected"/"UPS Connected" pair.
+    // Lost after three failures; back with a new alarm, no false "UPS Unconnected"/"UPS Connected".
     void agentStoppedAndRestarted()
     {
         SnmpHarness h(m_agent.port(), "shaaes");
@@ -216,8 +210,7 @@ private slots:
         for (int retries : {1, 10})
             QTest::addRow("retries %d", retries) << retries;
     }
-    // A card restarted in its factory state (boots 1), then replaced (new engine ID), is
-    // read again within two poll cycles.
+    // A card reset to boots 1, then replaced (new engine ID), is read again within two cycles.
     void v3AgentReplaced()
     {
         QFETCH(int, retries);
@@ -239,8 +232,7 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::addColumn<int>("delayMs");
         QTest::addColumn<QStringList>("present"); // in the order of their events
-        // Count and table are read in one cycle: a new alarm (raised with its trap) is logged
-        // once, not Fail, Normal, Fail.
+        // Count and table read in one cycle: an alarm raised with its trap is not Fail, Normal, Fail.
         QTest::newRow("v2c, battery low present, utility failure raised with its trap")
             << "v2c" << 0 << QStringList{"battery", "utility"};
         // At most one cycle in flight, however slow the link: a steady alarm set is logged once.
@@ -334,14 +326,12 @@ private slots:
         QTest::addColumn<int>("delivered");
         for (const char *kind : {"v1", "v2c", "v3", "inform"})
             QTest::addRow("%s from another address", kind) << "127.0.0.2" << kind << QByteArrayList() << 0;
-        // Keys are derived only for the agent's datagrams, so forged engine IDs cannot
-        // fill the key cache and shut the agent's own SNMPv3 traps out.
+        // Forged engine IDs must not fill the key cache and shut the agent's own SNMPv3 traps out.
         QByteArrayList forged;
-        for (int i = 0; i < 130; ++i) {
+        for (int i = 0; i < 130; ++i)
             forged << v3Message(Ber::tlv(0x30, Ber::octets("forged" + QByteArray::number(1000000 + i)) +
                                                    Ber::integer(1) + Ber::integer(1) + Ber::octets("shaaes") +
                                                    Ber::octets(QByteArray(12, 0)) + Ber::octets(QByteArray(8, 0))));
-        }
         QTest::newRow("130 SNMPv3 messages with forged engine IDs") << "127.0.0.2" << QString() << forged << 0;
         const auto garbage = [](const char *name, const QByteArray &datagram, int delivered = 0) {
             QTest::newRow(name) << "127.0.0.1" << QString() << QByteArrayList(qMax(delivered, 1), datagram)
@@ -363,8 +353,7 @@ private slots:
         // Only poll exchanges count toward the agent-lost rule.
         garbage("coldStart traps from the agent", Ber::v2cTrap("public", "1.3.6.1.6.3.1.1.5.1", {}), 3);
     }
-    // Nothing a stranger sends, nor garbage, changes anything or crashes anything; the
-    // agent's own SNMPv3 trap, sent after it, is the first that counts.
+    // Nothing strangers or garbage send counts; the agent's own SNMPv3 trap after it is the first.
     void strangersOnTrapPort()
     {
         QFETCH(QString, source);
@@ -404,8 +393,11 @@ private slots:
     {
         QFETCH(QByteArray, value);
         QFETCH(int, errorStatus);
-        const Ber::VarBinds bindings{{UpsMib::alarmsPresent, value}};
-        FakeAgent fake([&](quint8, int) { return value.isEmpty() ? Ber::VarBinds() : bindings; }, errorStatus);
+        FakeAgent fake(
+            [&](quint8, int) {
+                return Ber::VarBinds(!value.isEmpty(), {UpsMib::alarmsPresent, value});
+            },
+            errorStatus);
         SnmpHarness h(fake.localPort());
         QCOMPARE(h.cycle() + h.cycle() + h.cycle(), QList<int>{AgentUnconnected});
     }
@@ -453,8 +445,7 @@ private slots:
         QTest::newRow("wrong privacy password") << QStringList{"shaaes", "shaaespass", "wrongpriv1"};
         QTest::newRow("password too short") << QStringList{"shaaes", "short", "shaaespriv"};
     }
-    // Each counts as a failed exchange; once the credentials are right the same user
-    // answers: the keys made from the wrong ones were dropped.
+    // Three failures; with the right credentials the keys made from the wrong ones are gone.
     void badV3User()
     {
         QFETCH(QStringList, user);
@@ -481,33 +472,27 @@ private slots:
         dup2(savedErr, STDERR_FILENO);
         QVERIFY(h.connect());
         QCOMPARE(int(snmpSession->listenPort()), 0);
-        QFile written(capture.fileName());
-        const QString text = written.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(written.readAll()) : QString();
+        const QString text = fileBytes(capture.fileName());
         QCOMPARE(text.count('\n'), 1);
         QVERIFY2(text.contains(QString("UDP port %1").arg(squatter.localPort())) && text.contains("1024 or above"),
                  qPrintable(text));
     }
 
-    void bootCounterRisesPerStart()
+    // The boot counter rises per start, private; usm_users.bin missing, saved private over a file
+    // others could read, loaded whole, and as far as it is intact.
+    void sessionFiles()
     {
         TempDataDir dir;
-        const QString path = dir.file("snmpv3_boot_counter");
-        QVERIFY(saveBootCounter(path, "other-engine", 41));
+        const QString counter = dir.file("snmpv3_boot_counter"), path = usmUsersFilePath();
+        QVERIFY(saveBootCounter(counter, "other-engine", 41));
         for (quint32 expected = 1; expected <= 3; ++expected) {
             QVERIFY(openSnmpSession());
             QCOMPARE(snmpV3->engineBoots(), expected);
             closeSnmpSession();
-            QCOMPARE(readBootCounter(path, "not_needed"), expected);
+            QCOMPARE(readBootCounter(counter, "not_needed"), expected);
         }
-        QCOMPARE(readBootCounter(path, "other-engine"), 41u);
-        QCOMPARE(QFile::permissions(path) & 0x0077, QFile::Permissions());
-    }
-
-    // Missing; saved private over a file others could read; loaded whole, and as far as it is intact.
-    void usersFile()
-    {
-        TempDataDir dir;
-        const QString path = usmUsersFilePath();
+        QCOMPARE(readBootCounter(counter, "other-engine"), 41u);
+        QCOMPARE(QFile::permissions(counter) & 0x0077, QFile::Permissions());
         UsmUserTable table;
         table.addUser(UpsAgentFixture::agentUsers().at(0));
         QVERIFY(!table.load(path).fileFound && table.count() == 0);
@@ -521,7 +506,7 @@ private slots:
             table.addUser(u);
         QVERIFY(table.save(path));
         QCOMPARE(QFile::permissions(path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"usm_users.bin"});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"snmpv3_boot_counter", "usm_users.bin"}));
         users.last().authPassword.truncate(0xffff);
         QVERIFY(openSnmpSession());
         QCOMPARE(snmpV3->usm().users(), users);
