@@ -378,17 +378,13 @@ private slots:
             (asRoot ? config : old) + "/param.ini",
             QString("[General]\nip=127.0.0.1\nsnmp_port_poll=%1\nsnmp_port_trace=%1\n").arg(freeUdpPort()).toUtf8()));
         QVERIFY(asRoot || execute("chown -R 65534:65534 " + home) == "0 ");
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString &dir : QStringList{"data", "config", "state", "run"})
-            env.insert(dir == "run" ? "XDG_RUNTIME_DIR" : "XDG_" + dir.toUpper() + "_HOME", home + '/' + dir);
-        env.insert("HOME", home);
-        env.remove("QT_QPA_PLATFORM");
-        program.setProcessEnvironment(env);
         // Where only loopback exists, in case it missed its param.ini; as nobody unless asRoot.
-        const QString user = asRoot ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups -- ";
-        program.start("unshare",
-                      {"-n", "sh", "-c", "ip link set lo up && exec " + user + "\"$0\"", root + "usr/bin/voltiguard"});
+        const QString run = QString("ip link set lo up && exec env -u QT_QPA_PLATFORM HOME=%1 XDG_DATA_HOME=%1/data "
+                                    "XDG_CONFIG_HOME=%1/config XDG_STATE_HOME=%1/state XDG_RUNTIME_DIR=%1/run ")
+                                .arg(home) +
+                            (asRoot ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups -- ");
+        QProcess program;
+        program.start("unshare", {"-n", "sh", "-c", run + "\"$0\"", root + "usr/bin/voltiguard"});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state + "/log.db") && QFile::exists(state + "/snmpv3_boot_counter"),
                                  20000);
         QCOMPARE(program.state(), QProcess::Running);
