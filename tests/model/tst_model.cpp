@@ -6,30 +6,18 @@
 Q_DECLARE_METATYPE(UpsStatusSnapshot)
 
 namespace {
-QList<int> drainIds()
-{
-    QWriteLocker locker(&pendingEventsLock);
-    QList<int> ids;
-    for (const LogEvent &e : std::exchange(pendingEvents, {}))
-        ids.append(e.id);
-    return ids;
-}
-
-// Runs UpsStatus operations: answered, clear, lost, unknown, forget (the detector's),
-// maskN, setI+ / setI- (a trap; authI+ / authI- an authenticated one).
+// Runs UpsStatus operations: answered, clear, lost, unknown, forget (the detector's), maskN,
+// setI+ / setI- (a trap; authI+ / authI- an authenticated one).
 void apply(const QString &sequence, StatusChangeDetector *detector = nullptr)
 {
+    const QHash<QString, std::function<void()>> ops{{"answered", [] { upsStatus.agentAnswered(); }},
+                                                    {"clear", [] { upsStatus.clearAlarms(); }},
+                                                    {"lost", [] { upsStatus.agentLost(); }},
+                                                    {"unknown", [] { upsStatus.markUnknown(); }},
+                                                    {"forget", [=] { detector->forgetLinks(); }}};
     for (const QString &op : sequence.split(' ', Qt::SkipEmptyParts)) {
-        if (op == "answered")
-            upsStatus.agentAnswered();
-        else if (op == "clear")
-            upsStatus.clearAlarms();
-        else if (op == "lost")
-            upsStatus.agentLost();
-        else if (op == "unknown")
-            upsStatus.markUnknown();
-        else if (op == "forget")
-            detector->forgetLinks();
+        if (ops.contains(op))
+            ops[op]();
         else if (op.startsWith("mask"))
             upsStatus.applyAlarmMask(op.mid(4).toInt());
         else
@@ -42,11 +30,7 @@ class TestModel : public QObject
 {
     Q_OBJECT
 private slots:
-    void init()
-    {
-        upsStatus.reset();
-        drainIds();
-    }
+    void init() { upsStatus.reset(); }
 
     // Fields: agent link, UPS link, utility, battery, UPS fail, unconfirmed alarm bits.
     void operations_data()
@@ -95,10 +79,10 @@ private slots:
         for (int i = 0; i < cycles.size(); ++i) {
             apply(cycles[i], &detector);
             const QList<LogEvent> returned = detector.detectStatusChanges();
-            QCOMPARE(drainIds(), events[i]);
-            QCOMPARE(returned.size(), events[i].size());
+            QList<int> ids;
             for (const LogEvent &e : returned)
-                QCOMPARE(e.time, returned.first().time);
+                ids << (e.time == returned.first().time ? e.id : -1); // a cycle's events share their time
+            QCOMPARE(ids, events[i]);
         }
     }
 

@@ -21,16 +21,10 @@ QByteArray integer(qint64 value, quint8 tag)
         bytes.prepend(char(value & 0xff));
         value >>= 8;
     } while (value != 0 && value != -1);
-    if (tag == 0x02 && (value == 0) == bool(bytes[0] & 0x80))
-        bytes.prepend(char(value == 0 ? 0x00 : 0xff));
-    if (tag != 0x02 && (bytes[0] & 0x80))
-        bytes.prepend(char(0));
+    // A sign byte where the top bit would mislead; the unsigned application types never get 0xff.
+    if (bool(bytes[0] & 0x80) != (tag == 0x02 && value == -1))
+        bytes.prepend(char(tag == 0x02 && value == -1 ? 0xff : 0x00));
     return tlv(tag, bytes);
-}
-
-QByteArray octets(const QByteArray &bytes)
-{
-    return tlv(0x04, bytes);
 }
 
 QByteArray oid(const QString &dotted)

@@ -9,7 +9,10 @@
 namespace Ber {
 QByteArray tlv(quint8 tag, const QByteArray &content);
 QByteArray integer(qint64 value, quint8 tag = 0x02);
-QByteArray octets(const QByteArray &bytes);
+inline QByteArray octets(const QByteArray &bytes)
+{
+    return tlv(0x04, bytes);
+}
 QByteArray oid(const QString &dotted);
 
 using VarBinds = QList<QPair<QString, QByteArray>>; // identifier, encoded value

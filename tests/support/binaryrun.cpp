@@ -2,8 +2,6 @@
 
 #include <QFileInfo>
 #include <QSettings>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 
 BinaryRun::BinaryRun(const char *binaryVariable)
     : m_binary(m_data.file(QFileInfo(qEnvironmentVariable(binaryVariable)).fileName()))
@@ -38,21 +36,4 @@ void BinaryRun::endProcess(QProcess &process)
         process.kill();
         process.waitForFinished(5000);
     }
-}
-
-QList<int> loggedIds(const QString &path)
-{
-    QList<int> ids;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "loggedIds");
-        db.setDatabaseName(path);
-        db.setConnectOptions("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000");
-        QSqlQuery q(db);
-        if (db.open() && q.exec("select id from log order by rowid")) {
-            while (q.next())
-                ids << q.value(0).toInt();
-        }
-    }
-    QSqlDatabase::removeDatabase("loggedIds");
-    return ids;
 }

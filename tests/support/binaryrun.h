@@ -30,6 +30,3 @@ private:
     QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
     QProcess m_process;
 };
-
-// The event ids of a log.db in the order they were written.
-QList<int> loggedIds(const QString &path);

@@ -12,11 +12,12 @@ namespace {
 using Node = std::pair<QString, QString>; // service, object path
 const QString a11yConnection = "desktopsession-a11y";
 
-QDBusMessage call(const Node &node, const QString &interface, const QString &method, const QVariantList &args = {})
+QDBusMessage call(const Node &node, const QString &interface, const QString &method, const QVariantList &args = {},
+                  const QString &connection = a11yConnection)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(node.first, node.second, interface, method);
     message.setArguments(args);
-    return QDBusConnection(a11yConnection).call(message, QDBus::Block, 2000);
+    return QDBusConnection(connection).call(message, QDBus::Block, 2000);
 }
 
 QList<Node> children(const Node &node)
@@ -98,12 +99,9 @@ bool DesktopSession::start(QString *error, bool accessibilityOn)
 std::optional<bool> DesktopSession::accessibilityEnabled() const
 {
     // A connection of its own: this process's session bus is that of the first session it used.
-    QDBusConnection bus = QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), "a11y-status");
-    QDBusMessage get =
-        QDBusMessage::createMethodCall("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get");
-    const QDBusMessage reply = bus.call(get << "org.a11y.Status"
-                                            << "IsEnabled",
-                                        QDBus::Block, 2000);
+    QDBusConnection::connectToBus(m_environment.value("DBUS_SESSION_BUS_ADDRESS"), "a11y-status");
+    const QDBusMessage reply = call({"org.a11y.Bus", "/org/a11y/bus"}, "org.freedesktop.DBus.Properties", "Get",
+                                    {"org.a11y.Status", "IsEnabled"}, "a11y-status");
     QDBusConnection::disconnectFromBus("a11y-status");
     if (reply.type() != QDBusMessage::ReplyMessage)
         return std::nullopt;

@@ -7,31 +7,25 @@
 #include <list>
 #include <optional>
 
-// A private X11 desktop: an XSession with openbox, a session bus and the AT-SPI bus, each
-// waited for; programs launched with their own home, each in a process group ended with it.
+// A private X11 desktop: an XSession with openbox, a session bus and the AT-SPI bus, each waited
+// for; programs launched with their own home, each in a process group ended with it.
 class DesktopSession
 {
 public:
     ~DesktopSession() { stop(); }
 
-    // Also points this process's DISPLAY and session bus here (call it before any use of the
-    // session bus). Without accessibilityOn the accessibility bus says it is off (IsEnabled).
+    // Also points this process's DISPLAY and session bus here (call it before any use of the session bus).
     bool start(QString *error, bool accessibilityOn = true);
-    // org.a11y.Status IsEnabled as the session's bus reports it; none when it cannot be read.
+    // org.a11y.Status IsEnabled on the session's bus; none when it cannot be read.
     std::optional<bool> accessibilityEnabled() const;
     void stop();
 
     QProcessEnvironment environment() const { return m_environment; }
-    // The process id, 0 when the program could not be started.
-    qint64 launch(const QString &program, const QStringList &arguments = {});
+    qint64 launch(const QString &program, const QStringList &arguments = {}); // 0: did not start
     bool hasEnded(qint64 pid);
     // Inserts the text into the process's document (a shown editable multi-line text) once there.
     bool typeIntoDocument(qint64 pid, const QString &text, int timeoutMs = 15000);
-
-    template <typename Condition> static bool waitFor(Condition condition, int timeoutMs)
-    {
-        return QTest::qWaitFor(condition, timeoutMs);
-    }
+    template <typename F> static bool waitFor(F condition, int ms) { return QTest::qWaitFor(condition, ms); }
 
 private:
     QProcess *start(const QString &program, const QStringList &arguments);

@@ -1,23 +1,19 @@
 #include "upsagentfixture.h"
+#include "binaryrun.h"
 
 #include "snmp/usmusers.h"
-#include "tempdatadir.h"
 
-#include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
-
+#include <QTest>
 #include <csignal>
 
 QList<UsmUser> UpsAgentFixture::agentUsers()
 {
     using A = UsmAuthProtocol;
     using P = UsmPrivProtocol;
-    return {
-        {"md5des", A::HmacMd5, "md5despass", P::Des, "md5despriv"},
-        {"shaaes", A::HmacSha, "shaaespass", P::Aes128, "shaaespriv"},
-        {"sha256aes256", A::HmacSha256, "sha256aes256pass", P::Aes256, "sha256aes256priv"},
-    };
+    return {{"md5des", A::HmacMd5, "md5despass", P::Des, "md5despriv"},
+            {"shaaes", A::HmacSha, "shaaespass", P::Aes128, "shaaespriv"},
+            {"sha256aes256", A::HmacSha256, "sha256aes256pass", P::Aes256, "sha256aes256priv"}};
 }
 
 int UpsAgentFixture::run(const QString &command, const QStringList &args, const QStringList &more,
@@ -27,14 +23,11 @@ int UpsAgentFixture::run(const QString &command, const QStringList &args, const 
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(qEnvironmentVariable("VOLTIGUARD_SOURCE_DIR") + "/tools/upsagent/upsagent",
             QStringList{command, "--dir", m_dir.path()} + args + more);
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit) {
-        p.kill();
-        p.waitForFinished(5000);
-        return -1;
-    }
+    const bool ended = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit;
+    BinaryRun::endProcess(p);
     if (output)
         *output = QString::fromLocal8Bit(p.readAll());
-    return p.exitCode();
+    return ended ? p.exitCode() : -1;
 }
 
 bool UpsAgentFixture::start(const QStringList &extra)
@@ -56,9 +49,7 @@ bool UpsAgentFixture::stop()
     if (m_pid > 0) {
         run("stop");
         // The tool stops the agent it recorded; make sure that it was the one we started.
-        for (int i = 0; i < 50 && ::kill(pid_t(m_pid), 0) == 0; ++i)
-            QThread::msleep(100);
-        if (::kill(pid_t(m_pid), 0) == 0)
+        if (!QTest::qWaitFor([this] { return ::kill(pid_t(m_pid), 0) != 0; }, 5000))
             ::kill(pid_t(m_pid), SIGKILL);
     }
     m_pid = 0;

@@ -5,13 +5,13 @@
 
 struct UsmUser;
 
-// tools/upsagent (snmpd on 127.0.0.1 serving UPS-MIB alarms from a state file) in a
-// private state directory. The destructor stops the agent by its PID.
+// tools/upsagent (snmpd on 127.0.0.1 serving UPS-MIB alarms from a state file) in a private
+// state directory, stopped by its PID at the end.
 class UpsAgentFixture
 {
 public:
     ~UpsAgentFixture() { stop(); }
-    // Starts the agent (on its previous port when it ran before), e.g. with {"--boots", "1"}.
+    // On its previous port when it ran before; extra e.g. {"--boots", "1"}.
     bool start(const QStringList &extra = {});
     bool stop();
     int port() const { return m_port; }
@@ -21,7 +21,7 @@ public:
     bool raise(const QString &alarm, const QStringList &args = {}) { return run("raise", {alarm}, args) == 0; }
     bool clear(const QString &alarm, const QStringList &args = {}) { return run("clear", {alarm}, args) == 0; }
     bool reset() { return run("reset") == 0; }
-    // Runs any upsagent command with --dir added; returns its exit code (-1: did not run).
+    // Any upsagent command with --dir added; its exit code (-1: did not run).
     int run(const QString &command, const QStringList &args = {}, const QStringList &more = {},
             QString *output = nullptr) const;
     // SNMPv3 users the agent always has, as the application's user table holds them.

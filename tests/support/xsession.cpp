@@ -69,20 +69,17 @@ bool XSession::startTrayHost()
 
 void XSession::stopTrayHost()
 {
-    if (!m_tray)
-        return;
-    BinaryRun::endProcess(*m_tray);
-    m_tray = nullptr;
-    [[maybe_unused]] const bool gone = QTest::qWaitFor([this] { return !trayAvailable(); }, 10000);
+    if (m_tray)
+        BinaryRun::endProcess(*std::exchange(m_tray, nullptr));
+    (void)QTest::qWaitFor([this] { return !trayAvailable(); }, 10000);
 }
 
 bool XSession::trayAvailable() const
 {
     Display *dpy = XOpenDisplay(m_display.toLocal8Bit().constData());
-    if (!dpy)
-        return false;
-    const bool owned = XGetSelectionOwner(dpy, XInternAtom(dpy, "_NET_SYSTEM_TRAY_S0", False)) != None;
-    XCloseDisplay(dpy);
+    const bool owned = dpy && XGetSelectionOwner(dpy, XInternAtom(dpy, "_NET_SYSTEM_TRAY_S0", False)) != None;
+    if (dpy)
+        XCloseDisplay(dpy);
     return owned;
 }
 
@@ -100,8 +97,7 @@ QList<QRect> XSession::windows(const QString &className) const
 {
     QList<QRect> found;
     for (const QString &line : run("xwininfo", {"-root", "-tree"}).split('\n')) {
-        const auto m = treeLine.match(line);
-        if (m.hasMatch() && m.captured(1) == className)
+        if (const auto m = treeLine.match(line); m.hasMatch() && m.captured(1) == className)
             found.append(geometry(m));
     }
     return found;
@@ -112,9 +108,9 @@ QRect XSession::trayIcon(const QString &className) const
     int panelIndent = -1;
     for (const QString &line : run("xwininfo", {"-root", "-tree"}).split('\n')) {
         const int indent = int(line.indexOf(QRegularExpression("\\S")));
+        const auto m = treeLine.match(line);
         if (panelIndent >= 0 && indent <= panelIndent)
             panelIndent = -1;
-        const auto m = treeLine.match(line);
         if (m.hasMatch() && m.captured(1) == "panel" && line.contains("\"trayer\")"))
             panelIndent = indent;
         else if (panelIndent >= 0 && m.hasMatch() && m.captured(1) == className && geometry(m).width() > 1 &&
