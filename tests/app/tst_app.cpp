@@ -241,7 +241,8 @@ private slots:
         MainWindow w;
         for (const char *said : {"No notification area: minimised to the task list", ""}) {
             w.showNormal();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
             w.showMinimized();
             QTRY_VERIFY(w.isMinimized());
             QTest::qWait(500);
