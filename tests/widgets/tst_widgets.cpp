@@ -1,9 +1,5 @@
-// The main window's button pieces, the about box's manual link and the manuals' lookup.
-#include "app/language.h"
 #include "tempdatadir.h"
-#include "widgets/aboutdialog.h"
 #include "widgets/btnwidget.h"
-#include "widgets/desktopviewer.h"
 #include "widgets/helpfile.h"
 #include "widgets/qmylabel.h"
 #include "widgets/qtsvgpushbutton.h"
@@ -51,36 +47,6 @@ private slots:
         QCOMPARE(labelClicked.count() + bigClicked.count(), 1);
     }
 
-    // Red on entry, still red on leaving, blue again on a click, which opens the manual of the language each time.
-    void aboutLink()
-    {
-        DesktopViewer::setCapturing(true);
-        for (const char *manual : {"help_en.html", "help_cn.html"}) {
-            DesktopViewer::openedUrls().clear();
-            chineseUi = QByteArray(manual).contains("cn");
-            AboutDialog dialog;
-            dialog.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-            auto *link = dialog.findChild<QMyLabel *>("userLabel");
-            auto *ok = dialog.findChild<QPushButton *>("pushButton");
-            QVERIFY(!link->styleSheet().contains("red"));
-            QTest::mouseMove(ok);
-            QTest::mouseMove(link);
-            QTRY_VERIFY(link->styleSheet().contains("red"));
-            QTest::mouseMove(ok);
-            QTest::qWait(100);
-            QVERIFY(link->styleSheet().contains("red") && DesktopViewer::openedUrls().isEmpty());
-            QTest::mouseClick(link, Qt::LeftButton);
-            QVERIFY(!link->styleSheet().contains("red"));
-            QTest::mouseClick(link, Qt::RightButton);
-            QCOMPARE(DesktopViewer::openedUrls().size(), 2);
-            const QString opened = DesktopViewer::openedUrls().constFirst().toLocalFile();
-            QCOMPARE(opened, QDir(QCoreApplication::applicationDirPath()).filePath(manual));
-            QVERIFY(QFile::exists(opened));
-        }
-    }
-
-    // Beside the program, then ../share/voltiguard, then the XDG data directories; in the chosen language.
     void helpLookupOrder()
     {
         QTemporaryDir root;
