@@ -1,5 +1,5 @@
 #include "logindmock.h"
-#include "tempdatadir.h"
+#include "binaryrun.h"
 
 #include <QtDBus>
 
@@ -19,30 +19,6 @@ void startWith(QProcess &p, const QString &bus, const QString &program, const QS
     p.waitForStarted(5000);
 }
 
-void endProcess(QProcess &p)
-{
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
-}
-
-// D-Bus containers as nested QVariantLists, variants unwrapped.
-QVariant plain(const QVariant &v)
-{
-    if (v.userType() == qMetaTypeId<QDBusVariant>())
-        return plain(v.value<QDBusVariant>().variant());
-    const QDBusArgument arg = v.value<QDBusArgument>();
-    const bool array = arg.currentType() == QDBusArgument::ArrayType;
-    if (v.userType() != qMetaTypeId<QDBusArgument>() || (!array && arg.currentType() != QDBusArgument::StructureType))
-        return v.userType() == qMetaTypeId<QDBusArgument>() ? arg.asVariant() : v;
-    QVariantList list;
-    array ? arg.beginArray() : arg.beginStructure();
-    while (!arg.atEnd())
-        list << plain(arg.asVariant());
-    array ? arg.endArray() : arg.endStructure();
-    return list;
-}
 } // namespace
 
 bool LogindMock::start(const QString &canPowerOff)
@@ -88,8 +64,8 @@ void LogindMock::stop()
     if (m_previous)
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", *std::exchange(m_previous, std::nullopt));
     QDBusConnection::disconnectFromBus(m_connection);
-    endProcess(m_mock);
-    endProcess(m_daemon);
+    BinaryRun::endProcess(m_mock);
+    BinaryRun::endProcess(m_daemon);
 }
 
 bool LogindMock::ownsSystemBusVariable() const
@@ -116,8 +92,13 @@ bool LogindMock::replaceMethod(const QString &method, const QString &inSig, cons
 QList<LogindMock::Call> LogindMock::calls(const QString &method)
 {
     QList<Call> result;
-    for (const QVariant &c : plain(call(mock, "GetMethodCalls", {method}).arguments().value(0)).toList())
-        result << Call{method, c.toList().value(1).toList()};
+    const auto arg = call(mock, "GetMethodCalls", {method}).arguments().value(0).value<QDBusArgument>();
+    arg.beginArray();
+    for (qulonglong time; !arg.atEnd(); arg.endStructure()) {
+        arg.beginStructure();
+        result << Call{method, {}};
+        arg >> time >> result.last().args;
+    }
     return result;
 }
 
@@ -129,8 +110,13 @@ bool LogindMock::clearCalls()
 QList<QStringList> LogindMock::inhibitors()
 {
     QList<QStringList> result;
-    for (const QVariant &i : plain(call(manager, "ListInhibitors").arguments().value(0)).toList())
-        result << QVariant(i.toList().mid(0, 4)).toStringList();
+    const auto arg = call(manager, "ListInhibitors").arguments().value(0).value<QDBusArgument>();
+    arg.beginArray();
+    for (QString what, who, why, mode; !arg.atEnd(); arg.endStructure()) {
+        arg.beginStructure();
+        arg >> what >> who >> why >> mode;
+        result << QStringList{what, who, why, mode};
+    }
     return result;
 }
 

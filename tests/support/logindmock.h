@@ -14,7 +14,6 @@ public:
         QVariantList args;
     };
 
-    LogindMock() = default;
     ~LogindMock() { stop(); }
     bool start(const QString &canPowerOff = QStringLiteral("yes"));
     void stop();
