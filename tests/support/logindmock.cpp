@@ -6,19 +6,6 @@
 namespace {
 const QString manager = "org.freedesktop.login1.Manager";
 const QString mock = "org.freedesktop.DBus.Mock";
-
-void startWith(QProcess &p, const QString &bus, const QString &program, const QStringList &args)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DBUS_STARTER_ADDRESS");
-    env.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
-    env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(program, args);
-    p.waitForStarted(5000);
-}
-
 } // namespace
 
 bool LogindMock::start(const QString &canPowerOff)
@@ -31,19 +18,21 @@ bool LogindMock::start(const QString &canPowerOff)
     const QString socket = m_dir.filePath("bus");
     m_address = "unix:path=" + socket;
     const QString conf = m_dir.filePath("bus.conf");
-    if (!writeFile(conf, QString(R"(<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>
-            <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
-            <allow receive_sender="*"/></policy></busconfig>)")
-                             .arg(m_address)
-                             .toUtf8()))
+    if (!writeFile(conf, "<busconfig><type>system</type><listen>" + m_address.toUtf8() + R"(</listen>
+        <auth>EXTERNAL</auth><policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
+        <allow receive_sender="*"/></policy></busconfig>)"))
         return false;
-    startWith(m_daemon, "unix:path=/nonexistent", "dbus-daemon", {"--config-file=" + conf, "--nofork", "--nopidfile"});
+    m_daemon.start("dbus-daemon", {"--config-file=" + conf, "--nofork", "--nopidfile"});
     QDeadlineTimer deadline(10000);
-    while (!QFile::exists(socket) && !deadline.hasExpired())
+    while (m_daemon.waitForStarted(5000) && !QFile::exists(socket) && !deadline.hasExpired())
         QThread::msleep(20);
-    startWith(m_mock, m_address, "/usr/bin/python3",
-              {"-m", "dbusmock", "--system", "--template", "logind", "-p",
-               QString("{\"CanPowerOff\": \"%1\"}").arg(canPowerOff)});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
+    env.insert("DBUS_SESSION_BUS_ADDRESS", m_address);
+    m_mock.setProcessEnvironment(env);
+    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_mock.start("/usr/bin/python3", {"-m", "dbusmock", "--system", "--template", "logind", "-p",
+                                      QString("{\"CanPowerOff\": \"%1\"}").arg(canPowerOff)});
     m_connection = QString("logindmock-%1").arg(quintptr(this));
     QDBusConnection bus = QDBusConnection::connectToBus(m_address, m_connection);
     while (!bus.interface() || !bus.interface()->isServiceRegistered("org.freedesktop.login1").value()) {
