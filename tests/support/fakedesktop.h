@@ -42,7 +42,7 @@ public:
     {
         if (Window *w = window(handle)) {
             ops << w->title + ':';
-            m_windows.move(m_windows.indexOf(*w), 0);
+            m_windows.move(w - m_windows.data(), 0);
         }
     }
     void requestClose(WindowHandle handle) override
@@ -54,10 +54,8 @@ public:
         const QChar answer = w->letters.at(0);
         if (answer == 'h')
             w->shown = false;
-        else if (answer == 'c' || (w->left == 0 && answer != 'i'))
-            close(*w);
         else if (answer != 'i')
-            open(handle, 'P');
+            answer == 'c' ? close(*w) : open(handle, 'P');
     }
 
     QList<UiElement> dialogWindows(qint64 pid) override
@@ -85,14 +83,8 @@ public:
     }
     bool pressReturn(const UiElement &e) override
     {
-        const int d = dialogOf(e);
-        const QList<UiElement> children = m_dialogs[d].children;
-        const auto isDefault = std::find_if(children.begin(), children.end(), [](auto &c) { return c.isDefault; });
         ops << "Return";
-        if (e.role == UiElement::Role::EditField)
-            confirm(d);
-        else
-            activate(d, isDefault != children.end() ? isDefault->label : "Save");
+        e.role == UiElement::Role::EditField ? confirm(dialogOf(e)) : activate(dialogOf(e), "Save");
         return true;
     }
     bool typeText(const UiElement &field, const QString &text) override
@@ -137,7 +129,6 @@ private:
         qint64 pid;
         int left; // unsaved documents
         bool shown = true, gone = false;
-        bool operator==(const Window &o) const { return handle == o.handle; }
     };
     struct Dialog
     {
@@ -161,10 +152,9 @@ private:
         {
             if (d.running.removeAll(id))
                 d.ops << "end";
-            for (Window &w : d.m_windows) {
+            for (Window &w : d.m_windows)
                 if (w.pid == id)
                     d.close(w);
-            }
         }
         FakeDesktop &d;
         qint64 id;

@@ -1,48 +1,11 @@
 #include "logindmock.h"
-#include "tempdatadir.h"
+#include "binaryrun.h"
 
 #include <QtDBus>
 
 namespace {
 const QString manager = "org.freedesktop.login1.Manager";
 const QString mock = "org.freedesktop.DBus.Mock";
-
-void startWith(QProcess &p, const QString &bus, const QString &program, const QStringList &args)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DBUS_STARTER_ADDRESS");
-    env.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
-    env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(program, args);
-    p.waitForStarted(5000);
-}
-
-void endProcess(QProcess &p)
-{
-    p.terminate();
-    if (!p.waitForFinished(5000))
-        p.kill();
-    p.waitForFinished(5000);
-}
-
-// D-Bus containers as nested QVariantLists, variants unwrapped.
-QVariant plain(const QVariant &v)
-{
-    if (v.userType() == qMetaTypeId<QDBusVariant>())
-        return plain(v.value<QDBusVariant>().variant());
-    const QDBusArgument arg = v.value<QDBusArgument>();
-    const bool array = arg.currentType() == QDBusArgument::ArrayType;
-    if (v.userType() != qMetaTypeId<QDBusArgument>() || (!array && arg.currentType() != QDBusArgument::StructureType))
-        return v.userType() == qMetaTypeId<QDBusArgument>() ? arg.asVariant() : v;
-    QVariantList list;
-    array ? arg.beginArray() : arg.beginStructure();
-    while (!arg.atEnd())
-        list << plain(arg.asVariant());
-    array ? arg.endArray() : arg.endStructure();
-    return list;
-}
 } // namespace
 
 bool LogindMock::start(const QString &canPowerOff)
@@ -55,19 +18,21 @@ bool LogindMock::start(const QString &canPowerOff)
     const QString socket = m_dir.filePath("bus");
     m_address = "unix:path=" + socket;
     const QString conf = m_dir.filePath("bus.conf");
-    if (!writeFile(conf, QString(R"(<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>
-            <policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
-            <allow receive_sender="*"/></policy></busconfig>)")
-                             .arg(m_address)
-                             .toUtf8()))
+    if (!writeFile(conf, "<busconfig><type>system</type><listen>" + m_address.toUtf8() + R"(</listen>
+        <auth>EXTERNAL</auth><policy context="default"><allow user="*"/><allow own="*"/><allow send_destination="*"/>
+        <allow receive_sender="*"/></policy></busconfig>)"))
         return false;
-    startWith(m_daemon, "unix:path=/nonexistent", "dbus-daemon", {"--config-file=" + conf, "--nofork", "--nopidfile"});
+    m_daemon.start("dbus-daemon", {"--config-file=" + conf, "--nofork", "--nopidfile"});
     QDeadlineTimer deadline(10000);
-    while (!QFile::exists(socket) && !deadline.hasExpired())
+    while (m_daemon.waitForStarted(5000) && !QFile::exists(socket) && !deadline.hasExpired())
         QThread::msleep(20);
-    startWith(m_mock, m_address, "/usr/bin/python3",
-              {"-m", "dbusmock", "--system", "--template", "logind", "-p",
-               QString("{\"CanPowerOff\": \"%1\"}").arg(canPowerOff)});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
+    env.insert("DBUS_SESSION_BUS_ADDRESS", m_address);
+    m_mock.setProcessEnvironment(env);
+    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_mock.start("/usr/bin/python3", {"-m", "dbusmock", "--system", "--template", "logind", "-p",
+                                      QString("{\"CanPowerOff\": \"%1\"}").arg(canPowerOff)});
     m_connection = QString("logindmock-%1").arg(quintptr(this));
     QDBusConnection bus = QDBusConnection::connectToBus(m_address, m_connection);
     while (!bus.interface() || !bus.interface()->isServiceRegistered("org.freedesktop.login1").value()) {
@@ -88,8 +53,8 @@ void LogindMock::stop()
     if (m_previous)
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", *std::exchange(m_previous, std::nullopt));
     QDBusConnection::disconnectFromBus(m_connection);
-    endProcess(m_mock);
-    endProcess(m_daemon);
+    BinaryRun::endProcess(m_mock);
+    BinaryRun::endProcess(m_daemon);
 }
 
 bool LogindMock::ownsSystemBusVariable() const
@@ -116,8 +81,13 @@ bool LogindMock::replaceMethod(const QString &method, const QString &inSig, cons
 QList<LogindMock::Call> LogindMock::calls(const QString &method)
 {
     QList<Call> result;
-    for (const QVariant &c : plain(call(mock, "GetMethodCalls", {method}).arguments().value(0)).toList())
-        result << Call{method, c.toList().value(1).toList()};
+    const auto arg = call(mock, "GetMethodCalls", {method}).arguments().value(0).value<QDBusArgument>();
+    arg.beginArray();
+    for (qulonglong time; !arg.atEnd(); arg.endStructure()) {
+        arg.beginStructure();
+        result << Call{method, {}};
+        arg >> time >> result.last().args;
+    }
     return result;
 }
 
@@ -129,8 +99,13 @@ bool LogindMock::clearCalls()
 QList<QStringList> LogindMock::inhibitors()
 {
     QList<QStringList> result;
-    for (const QVariant &i : plain(call(manager, "ListInhibitors").arguments().value(0)).toList())
-        result << QVariant(i.toList().mid(0, 4)).toStringList();
+    const auto arg = call(manager, "ListInhibitors").arguments().value(0).value<QDBusArgument>();
+    arg.beginArray();
+    for (QString what, who, why, mode; !arg.atEnd(); arg.endStructure()) {
+        arg.beginStructure();
+        arg >> what >> who >> why >> mode;
+        result << QStringList{what, who, why, mode};
+    }
     return result;
 }
 

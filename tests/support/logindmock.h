@@ -14,14 +14,12 @@ public:
         QVariantList args;
     };
 
-    LogindMock() = default;
     ~LogindMock() { stop(); }
     bool start(const QString &canPowerOff = QStringLiteral("yes"));
     void stop();
     QString address() const { return m_address; }
     bool ownsSystemBusVariable() const;
     QString error() const { return m_error; }
-    // Replaces a method of the Manager interface by the Python code.
     bool replaceMethod(const QString &method, const QString &inSig, const QString &outSig, const QString &code);
     QList<Call> calls(const QString &method);
     bool clearCalls();
@@ -32,10 +30,7 @@ private:
     QDBusMessage call(const QString &interface, const QString &method, const QVariantList &args = {});
 
     QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QProcess m_mock;
-    QString m_address;
-    QString m_error;
-    QString m_connection;
+    QProcess m_daemon, m_mock;
+    QString m_address, m_error, m_connection;
     std::optional<QByteArray> m_previous; // while the variable names this bus
 };
