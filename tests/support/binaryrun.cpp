@@ -1,8 +1,5 @@
 #include "binaryrun.h"
 
-#include <QFileInfo>
-#include <QSettings>
-
 BinaryRun::BinaryRun(const char *binaryVariable)
     : m_binary(m_data.file(QFileInfo(qEnvironmentVariable(binaryVariable)).fileName()))
 {
@@ -22,8 +19,7 @@ bool BinaryRun::start(const QStringList &arguments, QProcess *process)
     if (QSettings(m_data.file("param.ini"), QSettings::IniFormat).value("ip").toString().startsWith("127."))
         process->start(m_binary, arguments);
     else
-        process->start("unshare",
-                       QStringList{"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"", m_binary} + arguments);
+        startLoopbackOnly(*process, QStringList{m_binary} + arguments);
     return process->waitForStarted(10000);
 }
 
@@ -36,4 +32,9 @@ void BinaryRun::endProcess(QProcess &process)
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+void BinaryRun::startLoopbackOnly(QProcess &process, const QStringList &command)
+{
+    process.start("unshare", QStringList{"-n", "sh", "-c", "ip link set lo up && exec \"$0\" \"$@\""} + command);
 }

@@ -13,14 +13,14 @@ public:
 
     const TempDataDir &dataDir() const { return m_data; }
     QProcessEnvironment &environment() { return m_env; }
-    // As process() unless another is given; without a loopback agent, where only loopback exists.
+    // Without a loopback agent in param.ini, where only loopback exists.
     bool start(const QStringList &arguments = {}, QProcess *process = nullptr);
     QProcess &process() { return m_process; }
     void stop() { endProcess(m_process); }
     QString runtimeDir() const { return m_runtime.path(); }
 
-    // Terminates the process, killing it when it does not end.
     static void endProcess(QProcess &process);
+    static void startLoopbackOnly(QProcess &process, const QStringList &command);
 
 private:
     TempDataDir m_data;

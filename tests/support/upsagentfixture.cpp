@@ -3,7 +3,6 @@
 
 #include "snmp/usmusers.h"
 
-#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 
@@ -48,7 +47,6 @@ bool UpsAgentFixture::stop()
 {
     if (m_pid > 0) {
         run("stop");
-        // The tool stops the agent it recorded; make sure that it was the one we started.
         if (!QTest::qWaitFor([this] { return ::kill(pid_t(m_pid), 0) != 0; }, 5000))
             ::kill(pid_t(m_pid), SIGKILL);
     }

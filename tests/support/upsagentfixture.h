@@ -5,13 +5,12 @@
 
 struct UsmUser;
 
-// tools/upsagent (snmpd on 127.0.0.1 serving UPS-MIB alarms from a state file) in a private
-// state directory, stopped by its PID at the end.
+// tools/upsagent (snmpd on 127.0.0.1) in a private state directory, stopped by its PID at the end.
 class UpsAgentFixture
 {
 public:
     ~UpsAgentFixture() { stop(); }
-    // On its previous port when it ran before; extra e.g. {"--boots", "1"}.
+    // On its previous port when it ran before.
     bool start(const QStringList &extra = {});
     bool stop();
     int port() const { return m_port; }
@@ -24,7 +23,6 @@ public:
     // Any upsagent command with --dir added; its exit code (-1: did not run).
     int run(const QString &command, const QStringList &args = {}, const QStringList &more = {},
             QString *output = nullptr) const;
-    // SNMPv3 users the agent always has, as the application's user table holds them.
     static QList<UsmUser> agentUsers();
 
 private:
