@@ -24,7 +24,6 @@ class TestPlatform : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanupTestCase() { m_session.stop(); }
     void initTestCase()
     {
         QString error;

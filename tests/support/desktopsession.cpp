@@ -39,19 +39,14 @@ bool DesktopSession::start(QString *error, bool accessibilityOn)
     QFile::setPermissions(home + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcess *bus =
         start("dbus-daemon", {"--session", "--nofork", "--print-address=1", "--address=unix:path=" + home + "/bus"});
-    if (m_x->display().isEmpty() || !bus || !bus->waitForReadyRead(10000)) {
-        *error = "Xvfb or the session bus did not start";
-        return false;
-    }
+    if (m_x->display().isEmpty() || !bus || !bus->waitForReadyRead(10000))
+        return (*error = "Xvfb or the session bus did not start", false);
     m_environment.insert("DBUS_SESSION_BUS_ADDRESS", bus->readAllStandardOutput().trimmed());
     // The same desktop for this process: the pass under test runs here.
     for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})
         qputenv(name, m_environment.value(name).toUtf8());
     start("/usr/libexec/at-spi-bus-launcher", {"--launch-immediately", accessibilityOn ? "--a11y=1" : "--a11y=0"});
-    QString a11yBus;
-    const auto a11yUp = [&] {
-        return !(a11yBus = m_x->run("xprop", {"-root", "AT_SPI_BUS"}).section('"', 1, 1)).isEmpty();
-    };
+    const auto a11yUp = [&] { return m_x->run("xprop", {"-root", "AT_SPI_BUS"}).contains('"'); };
     if (!waitFor(a11yUp, 10000) || !m_x->startWindowManager()) {
         *error = "the accessibility bus or openbox did not come up, logs in " + m_dir.path();
         m_dir.setAutoRemove(false);
@@ -104,8 +99,6 @@ void DesktopSession::stop()
         if (!waitFor([&] { return hasEnded(group) && ::kill(-group, 0) != 0; }, 2000))
             ::kill(-group, SIGKILL);
     }
-    for (QProcess &process : m_processes)
-        process.waitForFinished(3000);
     m_processes.clear();
     m_x.reset();
 }
