@@ -9,6 +9,7 @@
 namespace {
 const QString editor = TEST_EDITOR;
 
+// An empty label: the default button.
 UiElement withLabel(const QList<UiElement> &buttons, const QString &label)
 {
     for (const UiElement &b : buttons) {
@@ -23,7 +24,6 @@ class TestPlatform : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanupTestCase() { m_session.stop(); }
     void initTestCase()
     {
         QString error;
@@ -36,58 +36,28 @@ private slots:
     void accessibilitySwitchedOnWithSaving()
     {
         for (const bool save : {false, true}) {
-            QCOMPARE(m_session.accessibilityEnabled(), std::optional<bool>(false));
             BinaryRun run;
             run.dataDir().writeParams({{"exte_save", save}});
             for (const char *name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"})
                 run.environment().insert(name, m_session.environment().value(name));
             QVERIFY(run.start());
-            // The main window is up once its title is on the desktop; the switch comes first.
+            // The switch comes before the main window.
             QVERIFY(DesktopSession::waitFor(
                 [&] { return m_desktop->applicationWindows().value(0).title == "Voltiguard"; }, 15000));
             QCOMPARE(m_session.accessibilityEnabled(), std::optional<bool>(save));
             run.stop();
-            QCOMPARE(run.process().exitStatus(), QProcess::NormalExit);
             QCOMPARE(m_session.accessibilityEnabled(), std::optional<bool>(false));
         }
         QVERIFY(m_accessibility.switchOn());
     }
 
-    void applicationWindowFilter()
-    {
-        const qint64 tool = m_session.launch(editor, {"--tool", "--caption", "Tool palette"});
-        const qint64 pid = m_session.launch(editor, {"--caption", "Filter editor", "--text", "x"});
-        const WindowHandle handle = windowOf(pid);
-        QVERIFY(handle != 0);
-        // Frontmost: mapped last.
-        const WindowInfo front = m_desktop->applicationWindows().constFirst();
-        QCOMPARE(front.handle, handle);
-        QCOMPARE(front.title + ' ' + front.className, "Filter editor vg_testeditor");
-        QVERIFY(!m_desktop->hasApplicationWindow(tool));
-        // The prompt is a window of the same process, but transient: never a candidate.
-        m_desktop->requestClose(handle);
-        const UiElement prompt = newDialog(pid);
-        QVERIFY(m_desktop->isShowing(prompt));
-        QCOMPARE(m_desktop->applicationWindows().constFirst().handle, handle);
-        QCOMPARE(m_desktop->applicationWindows().size(), 1);
-        // Discard: the window goes, the process ends by itself.
-        QVERIFY(m_desktop->press(withLabel(m_desktop->buttons(prompt), "Discard")));
-        QVERIFY(DesktopSession::waitFor([&] { return m_session.hasEnded(pid); }, 5000));
-        QVERIFY(!m_desktop->isWindowVisible(handle) && !m_desktop->isShowing(prompt));
-        QCOMPARE(m_desktop->windowProcessId(handle), 0);
-        QVERIFY(!m_session.hasEnded(tool));
-    }
-
-    // The default button answers the prompt and the save dialog whatever the toolkit's
-    // order; a name that exists brings up a new alert over the dialog, answered alone.
+    // A name that exists brings up a new alert over the dialog, answered alone.
     void answersTheCloseRequest_data()
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<bool>("replace");    // the name exists: "Replace" or "Yes" answers
         QTest::addColumn<QString>("confirm"); // "Return" in the name field, else the default button
 
-        QTest::newRow("GTK 3 mousepad") << "mousepad" << false << "";
-        QTest::newRow("Qt 5 featherpad") << "featherpad" << false << "";
         QTest::newRow("Qt 6 editor, Return in the name field") << editor << false << "Return";
         QTest::newRow("GTK 3 mousepad, overwrite question") << "mousepad" << true << "Replace";
         QTest::newRow("Qt 6 editor, overwrite question") << editor << true << "Yes";
@@ -105,31 +75,27 @@ private slots:
             m_session.launch(program, program == editor ? QStringList{"--text", "known text"} : QStringList{});
         QVERIFY(program == editor || m_session.typeIntoDocument(pid, "known text"));
         const WindowHandle window = windowOf(pid);
-        m_desktop->bringForward(window);
         m_desktop->requestClose(window);
         const UiElement prompt = newDialog(pid);
-        QCOMPARE(withLabel(m_desktop->buttons(prompt), QString()).label, "Save");
+        // The prompt is a window of the same process, but transient: never a candidate.
+        QCOMPARE(windowOf(pid), window);
+        QCOMPARE(m_desktop->applicationWindows().size(), 1);
         QVERIFY(m_desktop->press(withLabel(m_desktop->buttons(prompt), QString())));
         const UiElement dialog = newDialog(pid, {prompt});
         QVERIFY(!m_desktop->isShowing(prompt));
-        QCOMPARE(m_desktop->editFields(dialog).size(), 1);
-        const UiElement field = m_desktop->editFields(dialog).constFirst();
-        // Typing replaces a prefilled name ("Untitled" in FeatherPad).
-        QVERIFY(m_desktop->typeText(field, name));
-        QCOMPARE(m_desktop->text(field), name);
-        QVERIFY(m_desktop->setText(field, name));
-        QCOMPARE(m_desktop->text(field), name);
+        const UiElement field = m_desktop->editFields(dialog).value(0);
+        QVERIFY(m_desktop->typeText(field, name) && m_desktop->text(field) == name);
+        QVERIFY(m_desktop->setText(field, name) && m_desktop->text(field) == name);
         const QList<UiElement> before = m_desktop->dialogWindows(pid);
-        if (confirm == "Return")
-            QVERIFY(m_desktop->pressReturn(field));
-        else
-            QVERIFY(m_desktop->press(withLabel(m_desktop->buttons(dialog), QString())));
+        QVERIFY(confirm == "Return" ? m_desktop->pressReturn(field)
+                                    : m_desktop->press(withLabel(m_desktop->buttons(dialog), QString())));
         if (replace) {
             const UiElement alert = newDialog(pid, before);
             QVERIFY(m_desktop->isShowing(dialog));
             QVERIFY(m_desktop->press(withLabel(m_desktop->buttons(alert), confirm)));
         }
         QVERIFY(DesktopSession::waitFor([&] { return m_session.hasEnded(pid); }, 5000));
+        QVERIFY(!m_desktop->isWindowVisible(window) && m_desktop->windowProcessId(window) == 0);
         // Editors may end the file with a line break of their own.
         QCOMPARE(fileBytes(name).trimmed(), "known text");
     }
@@ -191,12 +157,7 @@ private:
     {
         UiElement found;
         DesktopSession::waitFor(
-            [&] {
-                const QList<UiElement> list = m_desktop->dialogWindows(pid);
-                found = list.isEmpty() || old.contains(list.first()) ? UiElement() : list.first();
-                return !found.isNull();
-            },
-            5000);
+            [&] { return !old.contains(found = m_desktop->dialogWindows(pid).value(0)) && !found.isNull(); }, 5000);
         return found;
     }
 

@@ -16,14 +16,14 @@ public:
 
     // Also points this process's DISPLAY and session bus here (call it before any use of the session bus).
     bool start(QString *error, bool accessibilityOn = true);
-    // org.a11y.Status IsEnabled on the session's bus; none when it cannot be read.
+    // org.a11y.Status IsEnabled; none when it cannot be read.
     std::optional<bool> accessibilityEnabled() const;
     void stop();
 
     QProcessEnvironment environment() const { return m_environment; }
     qint64 launch(const QString &program, const QStringList &arguments = {}); // 0: did not start
     bool hasEnded(qint64 pid);
-    // Inserts the text into the process's document (a shown editable multi-line text) once there.
+    // Types the text into the process's focused document once its window is shown.
     bool typeIntoDocument(qint64 pid, const QString &text, int timeoutMs = 15000);
     template <typename F> static bool waitFor(F condition, int ms) { return QTest::qWaitFor(condition, ms); }
 

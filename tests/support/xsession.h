@@ -18,7 +18,7 @@ public:
     bool startWindowManager();
     bool startTrayHost();
     void stopTrayHost();
-    // Runs an X client (xdotool, xwininfo, xprop) on this display and returns its output.
+    // An X client's output.
     QString run(const QString &program, const QStringList &arguments) const;
     // Global geometries of the windows whose WM_CLASS instance is className, in stacking order.
     QList<QRect> windows(const QString &className) const;

@@ -15,7 +15,7 @@ protected:
         setVisible(!hideOnClose);
         event->setAccepted(!ignoreClose && !hideOnClose);
         while (event->isAccepted() && tabs->count() > 0) {
-            QMessageBox box(QMessageBox::Question, windowTitle(), "Save changes to " + tabs->tabText(0) + "?",
+            QMessageBox box(QMessageBox::Question, windowTitle(), "Save changes?",
                             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
             box.setDefaultButton(QMessageBox::Save);
             const int answer = box.exec();
@@ -43,19 +43,18 @@ int main(int argc, char **argv)
                        {"hide-on-close", {}},
                        {"tool", {}}});
     parser.process(app);
-    QWidget palette(nullptr, Qt::Tool);
     EditorWindow editor;
-    QWidget *shown = parser.isSet("tool") ? &palette : &editor;
+    editor.setWindowFlag(Qt::Tool, parser.isSet("tool"));
     editor.ignoreClose = parser.isSet("ignore-close");
     editor.hideOnClose = parser.isSet("hide-on-close");
     editor.setCentralWidget(editor.tabs);
     for (const QString &document : parser.values("text")) {
         auto *edit = new QPlainTextEdit(document);
         edit->document()->setModified(true);
-        editor.tabs->addTab(edit, QString("Untitled %1").arg(editor.tabs->count() + 1));
+        editor.tabs->addTab(edit, "Untitled");
     }
-    shown->setWindowTitle(parser.value("caption"));
-    shown->resize(640, 480);
-    shown->show();
+    editor.setWindowTitle(parser.value("caption"));
+    editor.resize(640, 480);
+    editor.show();
     return app.exec();
 }
