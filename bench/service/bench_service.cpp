@@ -4,6 +4,7 @@
 // desktop program needs the display, the service does not use it.
 
 #include "binaryrun.h"
+#include "procstat.h"
 #include "tempdatadir.h"
 #include "upsagentfixture.h"
 
@@ -19,30 +20,6 @@
 namespace {
 const char guardBus[] = "unix:path=/nonexistent/voltiguard-bench";
 
-struct ProcStat
-{
-    double cpu = 0; // seconds, user and system
-    long rssKb = 0;
-};
-
-ProcStat procStat(qint64 pid)
-{
-    ProcStat s;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        s.cpu = (f.value(11).toDouble() + f.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-    }
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &l : status.readAll().split('\n')) {
-            if (l.startsWith("VmRSS:"))
-                s.rssKb = l.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return s;
-}
 } // namespace
 
 int main(int argc, char *argv[])

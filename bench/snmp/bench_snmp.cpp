@@ -9,6 +9,7 @@
 #include "config/params.h"
 #include "logindmock.h"
 #include "model/upsstatus.h"
+#include "procstat.h"
 #include "snmp/snmpengine.h"
 #include "snmp/snmpthread.h"
 #include "snmp/usmusers.h"
@@ -205,32 +206,6 @@ void benchUsers()
     const int loaded = snmpV3 ? snmpV3->usm().count() : 0;
     std::printf("openSnmpSession with those %d users: %lld ms\n", loaded, t.elapsed());
     closeSnmpSession();
-}
-
-struct ProcStat
-{
-    double cpu = 0;
-    long rssKb = 0;
-};
-
-ProcStat procStat(qint64 pid)
-{
-    ProcStat s;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        const double tick = double(sysconf(_SC_CLK_TCK));
-        s.cpu = (f.value(11).toDouble() + f.value(12).toDouble()) / tick;
-    }
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &l : status.readAll().split('\n')) {
-            if (l.startsWith("VmRSS:"))
-                s.rssKb = l.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return s;
 }
 
 void benchProcess(int minutes)

@@ -4,33 +4,18 @@
 #include <QList>
 #include <QPair>
 #include <QString>
-#include <QStringList>
 
-// Hand-built SNMP packets for fake agents, garbage tests and benchmarks.
 namespace Ber {
 QByteArray tlv(quint8 tag, const QByteArray &content);
 QByteArray integer(qint64 value, quint8 tag = 0x02);
-QByteArray octets(const QByteArray &bytes);
+inline QByteArray octets(const QByteArray &bytes)
+{
+    return tlv(0x04, bytes);
+}
 QByteArray oid(const QString &dotted);
-QByteArray null(quint8 tag = 0x05);
 
 using VarBinds = QList<QPair<QString, QByteArray>>; // identifier, encoded value
-// A v1/v2c message (version 0 or 1) around a PDU.
 QByteArray message(int version, const QByteArray &community, quint8 pduTag, qint32 requestId, int errorStatus,
                    int errorIndex, const VarBinds &bindings);
-// An SNMPv2c trap with sysUpTime.0 and snmpTrapOID.0 first.
 QByteArray v2cTrap(const QByteArray &community, const QString &trapOid, const VarBinds &bindings, qint32 requestId = 1);
-
-struct Request
-{
-    int version = -1;
-    QByteArray community;
-    quint8 pduTag = 0;
-    qint32 requestId = 0;
-    int nonRepeaters = 0;   // GETBULK: error-status field
-    int maxRepetitions = 0; // GETBULK: error-index field
-    QStringList oids;
-};
-// Parses a v1/v2c request; false for anything else.
-bool parseRequest(const QByteArray &data, Request *out);
 } // namespace Ber

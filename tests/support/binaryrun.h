@@ -3,34 +3,30 @@
 #include "tempdatadir.h"
 
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <memory>
 
-// The real voltiguard binary, copied into its own data directory so that its
-// param.ini, databases and lock stay private to the test.
+// A real binary copied into a data directory of its own: param.ini, databases and lock stay private.
 class BinaryRun
 {
 public:
-    BinaryRun();
-    ~BinaryRun();
+    explicit BinaryRun(const char *binaryVariable = "VOLTIGUARD_BINARY");
+    ~BinaryRun() { stop(); }
 
     const TempDataDir &dataDir() const { return m_data; }
     QProcessEnvironment &environment() { return m_env; }
-    // Starts the binary; param.ini must already exist in the data directory.
-    bool start(const QStringList &arguments = {});
-    // Another process of the same binary with the same environment (second instance).
-    std::unique_ptr<QProcess> startAnother();
+    // Without a loopback agent in param.ini, where only loopback exists.
+    bool start(const QStringList &arguments = {}, QProcess *process = nullptr);
     QProcess &process() { return m_process; }
-    void stop();
+    void stop() { endProcess(m_process); }
     QString runtimeDir() const { return m_runtime.path(); }
 
-private:
-    void prepare(QProcess &p);
+    static void endProcess(QProcess &process);
+    static void startLoopbackOnly(QProcess &process, const QStringList &command);
 
+private:
     TempDataDir m_data;
     QTemporaryDir m_runtime;
     QTemporaryDir m_config;
-    QProcessEnvironment m_env;
-    QProcess m_process;
     QString m_binary;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+    QProcess m_process;
 };

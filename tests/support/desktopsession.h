@@ -1,59 +1,38 @@
 #pragma once
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
+#include "xsession.h"
+
 #include <QTemporaryDir>
-#include <functional>
+#include <QTest>
 #include <list>
 #include <optional>
 
-// A private X11 desktop for one test: Xvfb (-noreset, or the accessibility bus
-// address vanishes from the root window), a session bus, the AT-SPI bus launcher
-// and openbox, each waited for until it answers. Applications are launched into
-// it with their own home. Everything started here, and what it started, is ended
-// by process id when the session stops.
+// A private X11 desktop: an XSession with openbox, a session bus and the AT-SPI bus, each waited
+// for; programs launched with their own home, each in a process group ended with it.
 class DesktopSession
 {
 public:
-    DesktopSession();
-    ~DesktopSession();
-    DesktopSession(const DesktopSession &) = delete;
-    DesktopSession &operator=(const DesktopSession &) = delete;
+    ~DesktopSession() { stop(); }
 
-    // Starts the desktop and points this process's DISPLAY and session bus at it
-    // (before anything in this process has used the session bus). Without
-    // accessibilityOn the accessibility bus runs but says it is off (IsEnabled).
+    // Also points this process's DISPLAY and session bus here (call it before any use of the session bus).
     bool start(QString *error, bool accessibilityOn = true);
-    // org.a11y.Status IsEnabled as the session's bus reports it; none when it
-    // cannot be read.
+    // org.a11y.Status IsEnabled; none when it cannot be read.
     std::optional<bool> accessibilityEnabled() const;
     void stop();
 
     QProcessEnvironment environment() const { return m_environment; }
-    QString home() const { return m_dir.filePath(QStringLiteral("home")); }
-    // Starts a program on the desktop; 0 when it could not be started.
-    qint64 launch(const QString &program, const QStringList &arguments = {});
-    // Whether a program launched here has ended (and is reaped).
+    qint64 launch(const QString &program, const QStringList &arguments = {}); // 0: did not start
     bool hasEnded(qint64 pid);
-    // Process ids of what is still running among the launched programs and their
-    // descendants.
-    QList<qint64> runningLaunched();
-
-    // The accessibility tree of a process: waits until it exposes an editable
-    // multi-line text (its document), then inserts the text there, as typing would.
+    // Types the text into the process's focused document once its window is shown.
     bool typeIntoDocument(qint64 pid, const QString &text, int timeoutMs = 15000);
-
-    static bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+    template <typename F> static bool waitFor(F condition, int ms) { return QTest::qWaitFor(condition, ms); }
 
 private:
-    QProcess *startService(const QString &program, const QStringList &arguments, const QString &logName);
-    QString rootProperty(const QString &name) const;
-    void endTree(qint64 pid);
+    QProcess *start(const QString &program, const QStringList &arguments);
 
     QTemporaryDir m_dir;
     QProcessEnvironment m_environment;
-    std::list<QProcess> m_services; // started first, ended last
-    std::list<QProcess> m_launched;
-    bool m_running = false;
+    std::unique_ptr<XSession> m_x;
+    std::list<QProcess> m_processes;
+    QList<qint64> m_groups; // ended newest first
 };

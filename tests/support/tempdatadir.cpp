@@ -2,10 +2,7 @@
 
 #include "config/datadir.h"
 
-#include <QFile>
-#include <QSettings>
-#include <QTest>
-#include <QUdpSocket>
+#include <QtNetwork>
 
 TempDataDir::TempDataDir()
 {
@@ -19,8 +16,7 @@ void TempDataDir::writeParams(const QVariantMap &values) const
                     {"snmp_port_trace", freeUdpPort()},
                     {"retries", 0},
                     {"timeout", 1}};
-    for (auto it = values.begin(); it != values.end(); ++it)
-        all[it.key()] = it.value();
+    all.insert(values);
     if (!all.value("ip").toString().startsWith(QLatin1String("127.")))
         qFatal("test param.ini must name a loopback agent");
     QSettings s(file("param.ini"), QSettings::IniFormat);
@@ -37,10 +33,18 @@ int freeUdpPort()
 
 bool writeMarkerScript(const QString &script, const QString &marker)
 {
-    QFile f(script);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8());
-    f.close();
-    return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return writeFile(script, QStringLiteral("#!/bin/sh\necho started >> '%1'\n").arg(marker).toUtf8()) &&
+           QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

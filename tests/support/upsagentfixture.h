@@ -1,52 +1,31 @@
 #pragma once
 
-#include <QList>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 struct UsmUser;
 
-// tools/upsagent (snmpd on 127.0.0.1 serving UPS-MIB alarms from a state file) in a
-// private state directory. The destructor stops the agent by its PID.
+// tools/upsagent (snmpd on 127.0.0.1) in a private state directory, stopped by its PID at the end.
 class UpsAgentFixture
 {
 public:
-    UpsAgentFixture();
-    ~UpsAgentFixture();
-    UpsAgentFixture(const UpsAgentFixture &) = delete;
-    UpsAgentFixture &operator=(const UpsAgentFixture &) = delete;
-
-    // Starts the agent (on the previous port when it ran before); extra arguments go
-    // to "upsagent start", e.g. {"--instance-form", "dot0"} or {"--engine-id", "0x.."}.
+    ~UpsAgentFixture() { stop(); }
+    // On its previous port when it ran before.
     bool start(const QStringList &extra = {});
     bool stop();
-    bool isRunning() const;
     int port() const { return m_port; }
     qint64 pid() const { return m_pid; }
     QString dir() const { return m_dir.path(); }
-
-    // Alarms by the tool's names: comms-lost, utility, battery, upsfail. With a trap
-    // kind (v1, v2c, inform, v3, v3inform) the matching notification goes to trapPort.
-    bool raise(const QString &alarm, const QString &trapKind = {}, int trapPort = 0, const QStringList &extra = {});
-    bool clear(const QString &alarm, const QString &trapKind = {}, int trapPort = 0, const QStringList &extra = {});
-    bool reset();
-    bool setForm(const QString &form);
-    // type: gauge, integer or string (the syntax the count is served in); empty keeps it.
-    bool setCount(const QString &count, const QString &type = {});
-    // Runs any upsagent command with --dir added; returns its exit code (-1: did not run).
-    int run(const QString &command, const QStringList &args, QString *output = nullptr) const;
-
-    // The SNMPv3 users the agent always has, as the application's user table holds them.
+    // Alarms: comms-lost, utility, battery, upsfail; args may add e.g. {"--trap", "v2c", ...}.
+    bool raise(const QString &alarm, const QStringList &args = {}) { return run("raise", {alarm}, args) == 0; }
+    bool clear(const QString &alarm, const QStringList &args = {}) { return run("clear", {alarm}, args) == 0; }
+    bool reset() { return run("reset") == 0; }
+    // Any upsagent command with --dir added; its exit code (-1: did not run).
+    int run(const QString &command, const QStringList &args = {}, const QStringList &more = {},
+            QString *output = nullptr) const;
     static QList<UsmUser> agentUsers();
-    static QString toolPath();
-    // The tool's name of an alarm index of UpsStatus (0 comms-lost ... 3 upsfail).
-    static QString alarmName(int index);
 
 private:
-    bool change(const QString &command, const QString &alarm, const QString &trapKind, int trapPort,
-                const QStringList &extra);
-
     QTemporaryDir m_dir;
     int m_port = 0;
     qint64 m_pid = 0;

@@ -1,15 +1,8 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QTest>
-#include <QTimer>
-#include <functional>
+#include <QtTest>
+#include <QtWidgets>
 
-// Drives widgets the way a user does: clicks, keys and typed text, so that the
-// signals a user's action emits reach the code under test.
 namespace WidgetDriver {
 
 template <typename T> T *child(QWidget &w, const char *name)
@@ -26,7 +19,7 @@ inline void click(QAbstractButton *b)
     QTest::mouseClick(b, Qt::LeftButton, Qt::NoModifier, QPoint(qMin(8, b->width() / 2), b->height() / 2));
 }
 
-// Replaces the text, one key event per character, so that non-ASCII text is typed as well.
+// One key event per character, so that non-ASCII text is typed as well.
 inline void setText(QLineEdit *edit, const QString &text)
 {
     edit->selectAll();
@@ -35,29 +28,10 @@ inline void setText(QLineEdit *edit, const QString &text)
         QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-// Chooses an item with the keyboard, which is how activated() reaches the dialog.
-inline void choose(QComboBox *combo, int index)
-{
-    combo->setFocus();
-    QTest::keyClick(combo, Qt::Key_Home);
-    for (int i = 0; i < index; ++i)
-        QTest::keyClick(combo, Qt::Key_Down);
-}
-
-inline void choose(QComboBox *combo, const QString &text)
-{
-    const int index = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (index < 0)
-        qFatal("no item %s", qPrintable(text));
-    choose(combo, index);
-}
-
-// Runs fn on the next modal dialog of type T as soon as it is shown; it runs inside
-// the exec() of the action that opens it. fn must close the dialog.
+// Runs fn on the next modal dialog of type T once shown, inside the exec() that opens it; fn closes it.
 template <typename T> void onModal(std::function<void(T *)> fn)
 {
     auto *timer = new QTimer;
-    timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, fn] {
         auto *w = qobject_cast<T *>(QApplication::activeModalWidget());
         if (!w || !w->isVisible())
@@ -66,6 +40,6 @@ template <typename T> void onModal(std::function<void(T *)> fn)
         timer->deleteLater();
         fn(w);
     });
-    timer->start();
+    timer->start(10);
 }
 } // namespace WidgetDriver

@@ -1,46 +1,35 @@
 #pragma once
 
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRect>
-#include <QString>
 #include <memory>
 #include <vector>
 
-// A private X display for one test process: Xvfb, and on request a window manager
-// (openbox) and a notification area (Debian's trayer, an XEmbed tray). Every
-// process is started here and ended by its own PID, newest first.
+// A private Xvfb display, on request with openbox and trayer (an XEmbed tray); what it starts
+// is ended by PID, newest first.
 class XSession
 {
 public:
     XSession();
     ~XSession();
 
-    // ":N", or empty when Xvfb did not start.
-    QString display() const { return m_display; }
-    // The system environment with DISPLAY pointing here.
-    QProcessEnvironment environment() const;
-
+    QString display() const { return m_display; } // ":N", empty when Xvfb did not start
+    QProcessEnvironment environment() const;      // the system's, with DISPLAY pointing here
     bool startWindowManager();
     bool startTrayHost();
     void stopTrayHost();
-    bool trayAvailable() const;
-
-    // Runs an X client (xdotool, xwininfo, import) on this display and returns its output.
+    // An X client's output.
     QString run(const QString &program, const QStringList &arguments) const;
-    // Global geometries of the mapped or embedded windows whose WM_CLASS instance
-    // is className, in stacking order.
+    // Global geometries of the windows whose WM_CLASS instance is className, in stacking order.
     QList<QRect> windows(const QString &className) const;
-    // The first of them whose size is at most maxSize in both directions.
-    QRect findWindow(const QString &className, int maxSize) const;
-    // Global geometry of the icon of className once trayer has embedded it in its panel.
+    // The icon of className once trayer has embedded it in its panel and mapped it.
     QRect trayIcon(const QString &className) const;
 
 private:
     QProcess *startClient(const QString &program, const QStringList &arguments);
+    bool trayAvailable() const;
 
-    std::unique_ptr<QProcess> m_server;
-    std::vector<std::unique_ptr<QProcess>> m_clients;
+    std::vector<std::unique_ptr<QProcess>> m_processes; // the server first
     QProcess *m_tray = nullptr;
     QString m_display;
 };
