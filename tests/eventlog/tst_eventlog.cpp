@@ -23,30 +23,6 @@ QList<LogEvent> queued()
     return pendingEvents;
 }
 
-QStringList sql(const QString &path, const QStringList &statements)
-{
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fixture");
-        db.setDatabaseName(path);
-        db.open();
-        db.transaction();
-        QSqlQuery q(db);
-        for (const QString &s : statements) {
-            q.exec(s);
-            while (q.next()) {
-                QStringList row;
-                for (int i = 0; i < q.record().count(); ++i)
-                    row << q.value(i).toString();
-                rows << row.join('|');
-            }
-        }
-        db.commit();
-    }
-    QSqlDatabase::removeDatabase("fixture");
-    return rows;
-}
-
 // As an older build writes it: times in `seconds` distinct seconds from 2024-03-01 00:00:00, no index.
 void writeManyRows(const QString &path, int count, int seconds)
 {
@@ -58,12 +34,12 @@ void writeManyRows(const QString &path, int count, int seconds)
                                    .toString("yyyy-MM-dd hh:mm:ss"))
                           .arg(i % 250 + 1)
                           .arg(i % 11);
-    sql(path, statements);
+    sqlRows(path, statements);
 }
 
 QStringList logRows(const QString &path)
 {
-    QStringList rows = sql(path, {"select time,ip,id from log order by time desc,rowid desc"});
+    QStringList rows = sqlRows(path, {"select time,ip,id from log order by time desc,rowid desc"});
     for (QString &r : rows)
         r = r.section('|', 0, 1) + '|' + eventCellText(r.section('|', 2));
     return rows;
@@ -155,7 +131,7 @@ private slots:
             QDir().mkdir(path);
             repair = [&] { QDir(path).removeRecursively(); };
         } else if (fault == "read-only" || fault == "locked") {
-            sql(path, {oldTable});
+            sqlRows(path, {oldTable});
             setWriteVersion(path, fault == "read-only" ? 3 : 1);
             holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
             holder.setDatabaseName(path);
@@ -171,7 +147,7 @@ private slots:
             QFile f(path);
             QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(f.size() / 3));
         } else {
-            sql(path, {fault});
+            sqlRows(path, {fault});
         }
         Windows w;
         const QList<LogEvent> early{{"2024-02-03 04:05:06", UtilityFail}, {"2024-02-03 04:05:06", BatteryLow}};
@@ -187,7 +163,7 @@ private slots:
         repair();
         w.tick();
         QVERIFY(queued().isEmpty());
-        QCOMPARE(sql(path, {"select time,id from log order by rowid"}),
+        QCOMPARE(sqlRows(path, {"select time,id from log order by rowid"}),
                  QStringList({"2024-02-03 04:05:06|0", "2024-02-03 04:05:06|1"}));
     }
 
@@ -205,8 +181,8 @@ private slots:
             helper.kill();
             QVERIFY(helper.waitForFinished());
             interrupted += QFileInfo(path + "-journal").size() > 0;
-            QCOMPARE(sql(path, {"pragma integrity_check"}), QStringList("ok"));
-            QCOMPARE(sql(path, {"select count(*) % 200 from log"}), QStringList("0"));
+            QCOMPARE(sqlRows(path, {"pragma integrity_check"}), QStringList("ok"));
+            QCOMPARE(sqlRows(path, {"select count(*) % 200 from log"}), QStringList("0"));
         }
         QVERIFY(interrupted > 0);
     }
@@ -304,8 +280,8 @@ private slots:
         if (rows)
             writeManyRows(log, rows, 100);
         else
-            sql(log, {oldTable, "insert into log values('2024-01-01 08:00:00','127.0.0.1',7),"
-                                "('2024-01-01 08:00:05','127.0.0.2',99),('2024-01-01 08:00:05','127.0.0.3',0)"});
+            sqlRows(log, {oldTable, "insert into log values('2024-01-01 08:00:00','127.0.0.1',7),"
+                                    "('2024-01-01 08:00:05','127.0.0.2',99),('2024-01-01 08:00:05','127.0.0.3',0)"});
         Windows w;
         const QString file = target.isEmpty() ? QString() : m_dir->file(target);
         QVERIFY(writeFile(m_dir->file("export.csv"), QByteArray(4096, 'x')) && QDir().mkdir(m_dir->file("adir")));
@@ -330,9 +306,9 @@ private slots:
 
     void printHoldsEveryRow()
     {
-        sql(logDatabasePath(), {oldTable, "insert into log values('2024-01-01 08:00:00','127.0.0.1',7),"
-                                          "('2024-01-02 09:30:00','<b>1.2</b> & \"x\"',0),"
-                                          "('2024-01-03 10:45:00','127.0.0.3',42)"});
+        sqlRows(logDatabasePath(), {oldTable, "insert into log values('2024-01-01 08:00:00','127.0.0.1',7),"
+                                              "('2024-01-02 09:30:00','<b>1.2</b> & \"x\"',0),"
+                                              "('2024-01-03 10:45:00','127.0.0.3',42)"});
         Windows w;
         const QString pdf = m_dir->file("log.pdf");
         PrintDialog::setNextAnswer([pdf](QPrinter &printer) {

@@ -3,6 +3,7 @@
 #include "config/datadir.h"
 
 #include <QtNetwork>
+#include <QtSql>
 
 TempDataDir::TempDataDir()
 {
@@ -47,4 +48,31 @@ QByteArray fileBytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList sqlRows(const QString &path, const QStringList &statements)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "sqlRows");
+        db.setDatabaseName(path);
+        const bool reading =
+            std::all_of(statements.begin(), statements.end(), [](const QString &s) { return s.startsWith("select"); });
+        db.setConnectOptions(QString(reading ? "QSQLITE_OPEN_READONLY;" : "") + "QSQLITE_BUSY_TIMEOUT=2000");
+        db.open();
+        db.transaction();
+        QSqlQuery q(db);
+        for (const QString &s : statements) {
+            q.exec(s);
+            while (q.next()) {
+                QStringList row;
+                for (int i = 0; i < q.record().count(); ++i)
+                    row << q.value(i).toString();
+                rows << row.join('|');
+            }
+        }
+        db.commit();
+    }
+    QSqlDatabase::removeDatabase("sqlRows");
+    return rows;
 }

@@ -21,3 +21,6 @@ bool writeMarkerScript(const QString &script, const QString &marker);
 
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray fileBytes(const QString &path);
+// Runs the statements on an SQLite file in one transaction, read-only when they only select (no file is made);
+// the rows selected, columns joined by '|'.
+QStringList sqlRows(const QString &path, const QStringList &statements);

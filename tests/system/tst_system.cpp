@@ -26,24 +26,6 @@ QString execute(const QString &command, const char *binaryVariable = nullptr)
     return QString::number(ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1) + ' ' + p.readAll();
 }
 
-QStringList sql(const QString &path, const QString &statements)
-{
-    QStringList values;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "sql");
-        db.setDatabaseName(path);
-        db.setConnectOptions(QString(statements.startsWith("select") ? "QSQLITE_OPEN_READONLY;" : "") +
-                             "QSQLITE_BUSY_TIMEOUT=2000");
-        QSqlQuery q(db);
-        for (const QString &statement : statements.split(';'))
-            (void)(db.open() && q.exec(statement));
-        while (q.next())
-            values << q.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase("sql");
-    return values;
-}
-
 const auto status = [] { return execute("--status", "VOLTIGUARD_SERVICE_BINARY"); };
 
 // The service's standard error is its journal, as systemd sets it up: the lines carry their priorities.
@@ -74,7 +56,7 @@ struct Rig
         return run.start({"--config", file("param.ini")});
     }
     QString file(const QString &name) const { return run.dataDir().file(name); }
-    QStringList logged() const { return sql(file("log.db"), "select id from log order by rowid"); }
+    QStringList logged() const { return sqlRows(file("log.db"), {"select id from log order by rowid"}); }
     int calls(const QString &method) { return logind.calls(method).size(); }
 
     bool service;
@@ -128,8 +110,8 @@ private slots:
         };
         const QByteArray garbage(8192, '\x9c');
         if (before == "older log") // as an older build wrote it: the table only
-            sql(log, "create table log(time varchar,ip varchar,id varchar);insert into log values('2023-12-31 "
-                     "23:59:58','',7);insert into log values('2023-12-31 23:59:59','',9)");
+            sqlRows(log, {"create table log(time varchar,ip varchar,id varchar)",
+                          "insert into log values('2023-12-31 23:59:58','',7),('2023-12-31 23:59:59','',9)"});
         if (before == "garbage")
             writeFile(log, garbage);
         if (before == "killed") {
@@ -146,11 +128,11 @@ private slots:
         }
         QTest::qWait(1500);
         QCOMPARE(run.process().state(), QProcess::Running);
-        QCOMPARE(sql(log, "select id from log order by rowid"),
+        QCOMPARE(sqlRows(log, {"select id from log order by rowid"}),
                  (before == "older log" ? QStringList{"7", "9"} : QStringList()));
         QCOMPARE(fileBytes(log) == garbage, before == "garbage");
         if (before != "garbage")
-            QTRY_COMPARE(sql(log, "select type || ':' || name from sqlite_master order by name"),
+            QTRY_COMPARE(sqlRows(log, {"select type || ':' || name from sqlite_master order by name"}),
                          (QStringList{"table:log", "index:log_time"}));
     }
 
