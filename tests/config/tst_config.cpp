@@ -243,7 +243,7 @@ private slots:
         params.shutdown = params.Utility_para = params.Bat_para = params.UPS_para = params.exte_save = true;
         UsmUserTable users;
         for (const char *name : {"alpha", "beta"})
-            users.addUser({name});
+            users.addUser({name, UsmAuthProtocol::None, {}, UsmPrivProtocol::None, {}});
         SettingsDialog d(users);
         edit(d, edits.replace("<dir>", dir));
         MessageBox::setNextAnswer(QMessageBox::Ok);
@@ -271,10 +271,11 @@ private slots:
         using A = UsmAuthProtocol;
         using P = UsmPrivProtocol;
         row("MD5 with an empty password: no security", "ups",
-            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass", UsmUser{"ups"});
+            "combo_box_auth_prot=1|combo_box_priv_prot=2|line_edit_priv_pass=p-pass",
+            UsmUser{"ups", A::None, {}, P::None, {}});
         row("privacy password with privacy None", "ups",
             "combo_box_auth_prot=2|line_edit_auth_pass=a-pass|line_edit_priv_pass=p-pass",
-            UsmUser{"ups", A::HmacSha, "a-pass"});
+            UsmUser{"ups", A::HmacSha, "a-pass", P::None, {}});
         row("existing non-ASCII name replaced in place", "Überwacher-ß",
             "combo_box_auth_prot=2|line_edit_auth_pass=pässwörd-€|combo_box_priv_prot=4|line_edit_priv_pass=机密",
             UsmUser{"Überwacher-ß", A::HmacSha, "pässwörd-€", P::Aes256, "机密"});
